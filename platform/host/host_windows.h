@@ -1,0 +1,112 @@
+// The stand-in's declaration of the Windows API subset the program and its
+// tests use: the same names, types and values as the system headers, backed
+// by an in-memory registry and file table (standin.cpp). Host builds only.
+#pragma once
+
+#include <cstdint>
+
+typedef uint32_t DWORD;
+typedef int32_t LONG;
+typedef LONG LSTATUS;
+typedef int BOOL;
+typedef uint8_t BYTE;
+typedef char CHAR;
+typedef uint32_t REGSAM;
+typedef DWORD* LPDWORD;
+typedef BYTE* LPBYTE;
+typedef const BYTE* LPCBYTE;
+typedef char* LPSTR;
+typedef const char* LPCSTR;
+typedef void* LPVOID;
+
+struct HKEY__;
+typedef HKEY__* HKEY;
+typedef HKEY* PHKEY;
+struct HINSTANCE__;
+typedef HINSTANCE__* HMODULE;
+typedef intptr_t (*FARPROC)();
+
+struct FILETIME {
+  DWORD dwLowDateTime;
+  DWORD dwHighDateTime;
+};
+typedef FILETIME* PFILETIME;
+
+#define WINAPI
+#define TRUE 1
+#define FALSE 0
+#define MAX_PATH 260
+
+#define HKEY_CLASSES_ROOT ((HKEY)(uintptr_t)0x80000000u)
+
+#define ERROR_SUCCESS 0L
+#define ERROR_FILE_NOT_FOUND 2L
+#define ERROR_PATH_NOT_FOUND 3L
+#define ERROR_ACCESS_DENIED 5L
+#define ERROR_INVALID_HANDLE 6L
+#define ERROR_NOT_ENOUGH_MEMORY 8L
+#define ERROR_SHARING_VIOLATION 32L
+#define ERROR_INVALID_PARAMETER 87L
+#define ERROR_INVALID_NAME 123L
+#define ERROR_MOD_NOT_FOUND 126L
+#define ERROR_PROC_NOT_FOUND 127L
+#define ERROR_BAD_PATHNAME 161L
+#define ERROR_ALREADY_EXISTS 183L
+#define ERROR_MORE_DATA 234L
+#define ERROR_NO_MORE_ITEMS 259L
+#define ERROR_KEY_DELETED 1018L
+
+#define REG_NONE 0
+#define REG_SZ 1
+#define REG_EXPAND_SZ 2
+#define REG_BINARY 3
+#define REG_DWORD 4
+#define REG_LINK 6
+#define REG_MULTI_SZ 7
+
+#define KEY_QUERY_VALUE 0x0001
+#define KEY_SET_VALUE 0x0002
+#define KEY_CREATE_SUB_KEY 0x0004
+#define KEY_ENUMERATE_SUB_KEYS 0x0008
+#define KEY_NOTIFY 0x0010
+#define KEY_CREATE_LINK 0x0020
+#define DELETE 0x00010000
+#define KEY_READ 0x00020019
+#define KEY_WRITE 0x00020006
+#define KEY_ALL_ACCESS 0x000F003F
+
+#define REG_OPTION_NON_VOLATILE 0x0
+#define REG_OPTION_CREATE_LINK 0x2
+#define REG_OPTION_OPEN_LINK 0x8
+#define REG_CREATED_NEW_KEY 1
+#define REG_OPENED_EXISTING_KEY 2
+
+// Registry.
+LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access,
+                   PHKEY result);
+LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass,
+                     DWORD options, REGSAM access, LPVOID security,
+                     PHKEY result, LPDWORD disposition);
+LONG RegCloseKey(HKEY key);
+LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength,
+                   LPDWORD reserved, LPSTR keyClass, LPDWORD classLength,
+                   PFILETIME lastWriteTime);
+LONG RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength,
+                   LPDWORD reserved, LPDWORD type, LPBYTE data,
+                   LPDWORD dataSize);
+LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved,
+                      LPDWORD type, LPBYTE data, LPDWORD dataSize);
+LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type,
+                    const BYTE* data, DWORD dataSize);
+LONG RegDeleteValueA(HKEY key, LPCSTR valueName);
+LONG RegDeleteKeyA(HKEY key, LPCSTR subKey);
+
+// Kernel.
+HMODULE GetModuleHandleA(LPCSTR moduleName);
+FARPROC GetProcAddress(HMODULE module, LPCSTR procName);
+LPSTR lstrcpyA(LPSTR destination, LPCSTR source);
+BOOL DeleteFileA(LPCSTR fileName);
+DWORD GetLongPathNameA(LPCSTR shortPath, LPSTR longPath, DWORD bufferLength);
+DWORD GetShortPathNameA(LPCSTR longPath, LPSTR shortPath, DWORD bufferLength);
+DWORD GetLastError();
+void SetLastError(DWORD error);

@@ -1,0 +1,89 @@
+// Control interface of the in-memory platform stand-in, for host tests,
+// fuzzing and benchmarks only. The program itself never includes this file.
+//
+// Key paths here are relative to HKEY_CLASSES_ROOT, levels separated by a
+// backslash; missing levels are created. Names of any length are accepted,
+// also those the real registry would refuse, so that tests can build states
+// the program must survive.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/host/host_windows.h"
+
+namespace standin {
+
+// The platform functions the program calls, for call counting and faults.
+enum class Call {
+  Any,  // every program-facing call below, counted together
+  RegOpenKeyExA,
+  RegCloseKey,
+  RegEnumKeyExA,
+  RegEnumValueA,
+  RegQueryValueExA,
+  RegDeleteValueA,
+  RegDeleteKeyA,
+  GetModuleHandleA,
+  GetProcAddress,
+  DeleteFileA,
+  GetLongPathNameA,
+  Count
+};
+
+const char* CallName(Call call);
+
+// Empties the registry and the file table, closes every handle, clears
+// faults, counters and the hook, and makes the long-path function present.
+void Reset();
+
+// Registry building.
+void CreateKey(const std::string& path);
+void SetValue(const std::string& keyPath, const std::string& name, DWORD type,
+              const std::string& bytes);
+// A REG_SZ value, stored with its terminating NUL unless told otherwise.
+void SetString(const std::string& keyPath, const std::string& name,
+               const std::string& text, bool withTerminator = true);
+// Removes a key and everything below it, as another process might.
+void RemoveKey(const std::string& path);
+bool KeyExists(const std::string& path);
+// Every open of this key fails with ERROR_ACCESS_DENIED, and so does
+// deleting it: a key protected by its security descriptor.
+void DenyAccess(const std::string& keyPath);
+// Deleting this value fails with ERROR_ACCESS_DENIED.
+void ProtectValue(const std::string& keyPath, const std::string& name);
+
+// The whole registry as text, one line per key and value, in enumeration
+// order, for before/after comparison.
+std::string Dump();
+
+// Handles the program holds open right now (predefined roots excluded).
+size_t OpenHandleCount();
+// RegCloseKey calls on a handle that was not open: double or stray closes.
+size_t InvalidCloseCount();
+// Calls of a function since the last Reset.
+uint64_t CallCount(Call call);
+
+// The n-th call (counting from 1) of `call` made after this point fails with
+// `error` and has no other effect. Several faults may be armed at once.
+void FailCall(Call call, uint64_t n, DWORD error);
+void ClearFaults();
+// Runs before every counted call; may change the registry through this
+// interface (never through the platform functions).
+void SetCallHook(std::function<void(Call)> hook);
+
+// Whether GetProcAddress finds the long-path function in "kernel32".
+void SetLongPathFunctionPresent(bool present);
+
+// File table. Paths compare without regard to letter case.
+void AddFile(const std::string& path);
+// `shortPath` names the same file as `longPath` (which is added if missing).
+void AddShortName(const std::string& shortPath, const std::string& longPath);
+// DeleteFileA on this file fails with `error` (read-only, in use, ...).
+void LockFile(const std::string& path, DWORD error);
+bool FileExists(const std::string& path);
+std::vector<std::string> Files();
+
+}  // namespace standin

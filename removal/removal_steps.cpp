@@ -1,0 +1,76 @@
+#include "removal/removal_steps.h"
+
+#include <cstring>
+
+#include "removal/removal_run.h"
+
+namespace {
+
+const char kClassRoot[] = "CLSID";
+
+// Composes "CLSID\<name><suffix>" into `out` (kNameBufferLength bytes).
+// Returns false, leaving `out` empty, when the path would not fit.
+bool ComposeKeyPath(char* out, const char* name, const char* suffix) {
+  size_t rootLength = sizeof(kClassRoot) - 1;
+  size_t nameLength = std::strlen(name);
+  size_t suffixLength = std::strlen(suffix);
+  if (rootLength + 1 + nameLength + suffixLength >= kNameBufferLength) {
+    out[0] = 0;
+    return false;
+  }
+  char* p = out;
+  std::memcpy(p, kClassRoot, rootLength);
+  p += rootLength;
+  *p++ = '\\';
+  std::memcpy(p, name, nameLength);
+  p += nameLength;
+  std::memcpy(p, suffix, suffixLength + 1);
+  return true;
+}
+
+// The instance entry below the class manager's "Instance" key.
+void RemoveInstanceEntry(const char* managerClsid, RegistryKey& workKey,
+                         char* nameBuffer) {
+  if (managerClsid[0] == 0) return;
+  if (!ComposeKeyPath(nameBuffer, managerClsid, "\\Instance")) return;
+  workKey.Open(HKEY_CLASSES_ROOT, nameBuffer, KEY_ALL_ACCESS);
+  if (workKey.Handle()) workKey.DeleteKeyTree(TargetFilterClsid);
+}
+
+// The server file named by the default value of "InprocServer32".
+void RemoveServerFile(RegistryKey& workKey, char* nameBuffer,
+                      char* valueBuffer, char* longPathBuffer) {
+  ComposeKeyPath(nameBuffer, TargetFilterClsid, "\\InprocServer32");
+  workKey.Open(HKEY_CLASSES_ROOT, nameBuffer, KEY_ALL_ACCESS);
+  if (!workKey.Handle()) return;
+  const char* storedPath =
+      workKey.QueryStringValue("", "", valueBuffer, kNameBufferLength);
+  if (storedPath[0] == 0) return;
+  // A result of kNameBufferLength or more is the size the long form needs;
+  // the buffer was left unfilled, so the stored path is used instead.
+  DWORD length = pfnGetLongPathName
+                     ? pfnGetLongPathName(storedPath, longPathBuffer,
+                                          kNameBufferLength)
+                     : 0;
+  if (length == 0 || length >= kNameBufferLength)
+    CopyString(longPathBuffer, kNameBufferLength, storedPath);
+  DeleteFileA(longPathBuffer);
+}
+
+}  // namespace
+
+void RemoveFilter(const char* managerClsid, RegistryKey& workKey,
+                  char* nameBuffer, char* valueBuffer, char* longPathBuffer) {
+  RemoveInstanceEntry(managerClsid, workKey, nameBuffer);
+
+  ComposeKeyPath(nameBuffer, TargetFilterClsid, "");
+  workKey.Open(HKEY_CLASSES_ROOT, nameBuffer, KEY_ALL_ACCESS);
+  if (!workKey.Handle()) return;  // the filter is not registered
+
+  RemoveServerFile(workKey, nameBuffer, valueBuffer, longPathBuffer);
+
+  // Only below the class root: were "CLSID" not open, deleting relative to
+  // the root itself would reach a key that is not the filter's.
+  workKey.Open(HKEY_CLASSES_ROOT, kClassRoot, KEY_ALL_ACCESS);
+  if (workKey.Handle()) workKey.DeleteKeyTree(TargetFilterClsid);
+}

@@ -1,0 +1,177 @@
+// The registry layer and the lookup under conditions only the stand-in can
+// make: protected keys and values, names past the platform's limits,
+// injected failures, and an exact count of open handles.
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "platform/host/standin_control.h"
+#include "registry/key_tree.h"
+#include "registry/registry_key.h"
+#include "removal/removal_run.h"
+
+namespace {
+
+class HostRegistryTest : public ::testing::Test {
+ protected:
+  void SetUp() override { standin::Reset(); }
+  void TearDown() override {
+    EXPECT_EQ(0u, standin::OpenHandleCount()) << "a handle was left open";
+    EXPECT_EQ(0u, standin::InvalidCloseCount()) << "a handle was closed twice";
+    standin::Reset();
+  }
+
+  // A tree below "T\Doomed", values at every level, beside "T\Kept".
+  void BuildTree() {
+    for (const char* key : {"T\\Doomed", "T\\Doomed\\A", "T\\Doomed\\A\\A1", "T\\Doomed\\B",
+                            "T\\Doomed\\C\\C1\\C2"}) {
+      standin::SetString(key, "", "default");
+      standin::SetString(key, "Named", "v");
+    }
+    standin::SetString("T\\Kept", "Named", "v");
+  }
+
+  Status DeleteDoomed() {
+    RegistryKey key(HKEY_CLASSES_ROOT, "T");
+    return key.DeleteKeyTree("Doomed");
+  }
+};
+
+TEST_F(HostRegistryTest, ProtectedSubKeyIsPassedOverAndEverythingElseGoes) {
+  BuildTree();
+  standin::DenyAccess("T\\Doomed\\A");
+  EXPECT_EQ(StatusFromError(ERROR_ACCESS_DENIED), DeleteDoomed());
+  // Only the protected key (untouched, with its tree) and its parent stay.
+  EXPECT_TRUE(standin::KeyExists("T\\Doomed\\A\\A1"));
+  EXPECT_FALSE(standin::KeyExists("T\\Doomed\\B"));
+  EXPECT_FALSE(standin::KeyExists("T\\Doomed\\C"));
+  EXPECT_TRUE(standin::KeyExists("T\\Kept"));
+}
+
+TEST_F(HostRegistryTest, ProtectedKeysOnBothSidesOfDeletableOnesStillEnd) {
+  for (int i = 0; i < 10; ++i) standin::CreateKey("T\\Doomed\\k" + std::to_string(i));
+  standin::DenyAccess("T\\Doomed\\k0");
+  standin::DenyAccess("T\\Doomed\\k5");
+  standin::DenyAccess("T\\Doomed\\k9");
+  DeleteDoomed();
+  EXPECT_EQ(
+      "T\nT\\Doomed\nT\\Doomed\\k0\nT\\Doomed\\k5\nT\\Doomed\\k9\n",
+      standin::Dump());
+}
+
+TEST_F(HostRegistryTest, ProtectedValueIsPassedOverAndTheOthersGo) {
+  standin::SetString("T\\Doomed", "a", "1");
+  standin::ProtectValue("T\\Doomed", "b");
+  standin::SetString("T\\Doomed", "c", "3");
+  EXPECT_EQ(0, DeleteDoomed());  // the key goes with its remaining value
+  EXPECT_FALSE(standin::KeyExists("T\\Doomed"));
+}
+
+TEST_F(HostRegistryTest, ValuePassEndsWhenEveryDeletionFails) {
+  for (const char* name : {"a", "b", "c"}) standin::SetString("T\\K", name, "x");
+  for (int n = 1; n <= 3; ++n)
+    standin::FailCall(standin::Call::RegDeleteValueA, n, ERROR_ACCESS_DENIED);
+  EXPECT_EQ(ERROR_NO_MORE_ITEMS, DeleteAllValues(HKEY_CLASSES_ROOT, "T\\K"));
+}
+
+TEST_F(HostRegistryTest, SubKeyPassEndsWhenDeletionsFailRepeatedly) {
+  for (const char* name : {"a", "b", "c"}) standin::CreateKey(std::string("T\\K\\") + name);
+  // Every RegDeleteKeyA fails: without passing over failed entries the pass
+  // would meet "a" at index 0 for ever.
+  for (int n = 1; n <= 50; ++n)
+    standin::FailCall(standin::Call::RegDeleteKeyA, n, ERROR_ACCESS_DENIED);
+  EXPECT_EQ(ERROR_NO_MORE_ITEMS, DeleteAllSubKeys(HKEY_CLASSES_ROOT, "T\\K"));
+  EXPECT_TRUE(standin::KeyExists("T\\K\\b"));
+}
+
+TEST_F(HostRegistryTest, OverlongSubKeyNameEndsThePassWithMoreData) {
+  standin::CreateKey("T\\Doomed\\" + std::string(300, 'L'));
+  standin::CreateKey("T\\Doomed\\short");
+  EXPECT_EQ(ERROR_MORE_DATA, DeleteAllSubKeys(HKEY_CLASSES_ROOT, "T\\Doomed"));
+  // The name sorts first, so nothing after it was reached.
+  EXPECT_TRUE(standin::KeyExists("T\\Doomed\\short"));
+  EXPECT_EQ(StatusFromError(ERROR_ACCESS_DENIED), DeleteDoomed());
+}
+
+TEST_F(HostRegistryTest, KeyThatCannotBeOpenedIsDeletedWhenEmpty) {
+  standin::DenyAccess("T\\Doomed");
+  // The protected key refuses deletion too.
+  EXPECT_EQ(StatusFromError(ERROR_ACCESS_DENIED), DeleteDoomed());
+  EXPECT_TRUE(standin::KeyExists("T\\Doomed"));
+}
+
+TEST_F(HostRegistryTest, ReopeningReleasesExactlyOneHandle) {
+  standin::CreateKey("A");
+  standin::CreateKey("B");
+  {
+    RegistryKey key(HKEY_CLASSES_ROOT, "A");
+    EXPECT_EQ(1u, standin::OpenHandleCount());
+    key.Open(HKEY_CLASSES_ROOT, "B", KEY_ALL_ACCESS);
+    EXPECT_EQ(1u, standin::OpenHandleCount());
+    key.Open(HKEY_CLASSES_ROOT, "missing", KEY_ALL_ACCESS);
+    EXPECT_EQ(0u, standin::OpenHandleCount());
+    key.Open(HKEY_CLASSES_ROOT, nullptr, KEY_ALL_ACCESS);
+    EXPECT_EQ(0u, standin::OpenHandleCount());
+  }
+}
+
+TEST_F(HostRegistryTest, QueryWithoutHandleMakesNoRegistryCall) {
+  RegistryKey key;
+  char buffer[MAX_PATH];
+  key.QueryStringValue("", "", buffer, MAX_PATH);
+  EXPECT_EQ(0u, standin::CallCount(standin::Call::Any));
+}
+
+TEST_F(HostRegistryTest, SubKeyNameOf260OrMoreCharactersEndsTheLookup) {
+  standin::SetString("CLSID\\" + std::string(260, 'A'), "", "x");
+  standin::SetString("CLSID\\{10000000-0000-0000-0000-000000000000}", "", ClassManagerName);
+  RegistryKey clsidKey(HKEY_CLASSES_ROOT, "CLSID");
+  RegistryKey probeKey;
+  char nameBuffer[MAX_PATH + 8];
+  std::memset(nameBuffer, 0x5A, sizeof nameBuffer);
+  char valueBuffer[MAX_PATH];
+  char managerClsid[MAX_PATH];
+  FindClassManager(clsidKey, probeKey, nameBuffer, valueBuffer, managerClsid);
+  EXPECT_STREQ("", managerClsid);
+  for (size_t i = MAX_PATH; i < sizeof nameBuffer; ++i) ASSERT_EQ(0x5A, nameBuffer[i]);
+}
+
+TEST_F(HostRegistryTest, LongestFittingNameIsStillMatched) {
+  std::string name(259, 'A');
+  standin::SetString("CLSID\\" + name, "", ClassManagerName);
+  RegistryKey clsidKey(HKEY_CLASSES_ROOT, "CLSID");
+  RegistryKey probeKey;
+  char nameBuffer[MAX_PATH], valueBuffer[MAX_PATH], managerClsid[MAX_PATH];
+  FindClassManager(clsidKey, probeKey, nameBuffer, valueBuffer, managerClsid);
+  EXPECT_EQ(name, managerClsid);
+}
+
+TEST_F(HostRegistryTest, DeniedClassKeyNeverMatches) {
+  standin::SetString("CLSID\\{10000000-0000-0000-0000-000000000001}", "", ClassManagerName);
+  standin::DenyAccess("CLSID\\{10000000-0000-0000-0000-000000000001}");
+  standin::SetString("CLSID\\{10000000-0000-0000-0000-000000000002}", "", ClassManagerName);
+  RegistryKey clsidKey(HKEY_CLASSES_ROOT, "CLSID");
+  RegistryKey probeKey;
+  char nameBuffer[MAX_PATH], valueBuffer[MAX_PATH], managerClsid[MAX_PATH];
+  FindClassManager(clsidKey, probeKey, nameBuffer, valueBuffer, managerClsid);
+  EXPECT_STREQ("{10000000-0000-0000-0000-000000000002}", managerClsid);
+}
+
+TEST_F(HostRegistryTest, LookupOpensEveryClassKeyWithFullAccessAndClosesThem) {
+  for (int i = 0; i < 20; ++i) standin::CreateKey("CLSID\\k" + std::to_string(i));
+  {
+    RegistryKey clsidKey(HKEY_CLASSES_ROOT, "CLSID");
+    RegistryKey probeKey;
+    char nameBuffer[MAX_PATH], valueBuffer[MAX_PATH], managerClsid[MAX_PATH];
+    FindClassManager(clsidKey, probeKey, nameBuffer, valueBuffer, managerClsid);
+    EXPECT_STREQ("", managerClsid);
+    // The class root and the last class key visited.
+    EXPECT_EQ(2u, standin::OpenHandleCount());
+  }
+  EXPECT_EQ(21u, standin::CallCount(standin::Call::RegOpenKeyExA));
+  EXPECT_EQ(21u, standin::CallCount(standin::Call::RegCloseKey));
+}
+
+}  // namespace

@@ -1,0 +1,236 @@
+// Whole runs on the stand-in where the platform misbehaves or the registry
+// holds what a real one would not: injected failures, a missing long-path
+// function, names and paths past the buffers. Each run must end, close
+// every handle it opened exactly once and touch nothing but its targets.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+#include "platform/host/standin_control.h"
+#include "removal/removal_run.h"
+#include "support/removal_fixture.h"
+#include "support/test_files.h"
+#include "support/test_registry.h"
+
+namespace {
+
+using test_support::FileExists;
+using test_support::KeyExists;
+
+class HostRemovalTest : public test_support::RemovalFixture {
+ protected:
+  void SetUp() override {
+    standin::Reset();
+    RemovalFixture::SetUp();
+  }
+  void TearDown() override {
+    EXPECT_EQ(0u, standin::OpenHandleCount()) << "a handle was left open";
+    EXPECT_EQ(0u, standin::InvalidCloseCount()) << "a handle was closed twice";
+    standin::Reset();
+  }
+};
+
+TEST_F(HostRemovalTest, NoClassRootAtAll) {
+  standin::Reset();
+  standin::SetString("{3A7D52C8-6E19-4B2F-9C04-71E5D8A0B6F3}", "", "not the target");
+  std::string before = standin::Dump();
+  EXPECT_EQ(0, RunRemoval());
+  EXPECT_EQ(before, standin::Dump());
+}
+
+TEST_F(HostRemovalTest, ClassRootThatDeniesAccessIsLeftUnread) {
+  RegisterManager(ClassManagerName);
+  RegisterWholeFilter();
+  standin::DenyAccess("CLSID");
+  std::string before = standin::Dump();
+  EXPECT_EQ(0, RunRemoval());
+  EXPECT_EQ(before, standin::Dump());
+  EXPECT_EQ(0u, standin::CallCount(standin::Call::RegEnumKeyExA));
+  // The long-path function is looked up all the same.
+  EXPECT_NE(nullptr, pfnGetLongPathName);
+}
+
+TEST_F(HostRemovalTest, NoClassManagerAnywhere) {
+  std::string server = RegisterWholeFilter();  // entry below a non-manager
+  auto before = Snapshot();
+  RunRemoval();
+  EXPECT_EQ(ExpectedAfter(before, false), Snapshot());
+  EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, InstanceEntryPath()));
+  EXPECT_FALSE(FileExists(server));
+}
+
+TEST_F(HostRemovalTest, WithoutLongPathFunctionTheStoredPathIsDeleted) {
+  standin::SetLongPathFunctionPresent(false);
+  RegisterManager(ClassManagerName);
+  RegisterInstanceEntry();
+  RegisterClassKey();
+  std::string server = test_support::CreateTestFile(directory_, "Long Server.dll");
+  RegisterServer(REG_SZ, test_support::ShortPathOf(server) + '\0');
+  auto before = Snapshot();
+  RunRemoval();
+  EXPECT_EQ(nullptr, pfnGetLongPathName);
+  EXPECT_EQ(0u, standin::CallCount(standin::Call::GetLongPathNameA));
+  EXPECT_EQ(ExpectedAfter(before), Snapshot());
+  EXPECT_FALSE(FileExists(server));
+}
+
+TEST_F(HostRemovalTest, LongFormTooLongForTheBufferFallsBackToTheStoredPath) {
+  RegisterManager(ClassManagerName);
+  RegisterInstanceEntry();
+  RegisterClassKey();
+  std::string longPath = "C:\\" + std::string(150, 'd') + "\\" + std::string(150, 'f') + ".dll";
+  standin::AddShortName("C:\\DDDDDD~1\\FFFFFF~1.DLL", longPath);
+  RegisterServer(REG_SZ, std::string("C:\\DDDDDD~1\\FFFFFF~1.DLL") + '\0');
+  auto before = Snapshot();
+  RunRemoval();
+  EXPECT_EQ(ExpectedAfter(before), Snapshot());
+  EXPECT_FALSE(FileExists(longPath));  // deleted through its stored short name
+}
+
+TEST_F(HostRemovalTest, ServerPathFillingTheBufferWithoutTerminatorDeletesNothing) {
+  RegisterManager(ClassManagerName);
+  RegisterClassKey();
+  std::string path = "C:\\" + std::string(253, 'x') + ".dll";  // 260 bytes
+  standin::AddFile(path);
+  RegisterServer(REG_SZ, path);
+  auto before = Snapshot();
+  RunRemoval();
+  EXPECT_EQ(ExpectedAfter(before, false), Snapshot());
+  EXPECT_TRUE(FileExists(path));
+  EXPECT_EQ(0u, standin::CallCount(standin::Call::DeleteFileA));
+}
+
+TEST_F(HostRemovalTest, ServerFileThatCannotBeDeletedStaysAndTheKeyStillGoes) {
+  RegisterManager(ClassManagerName);
+  std::string server = RegisterWholeFilter();
+  standin::LockFile(server, ERROR_SHARING_VIOLATION);
+  auto before = Snapshot();
+  RunRemoval();
+  EXPECT_EQ(ExpectedAfter(before), Snapshot());
+  EXPECT_TRUE(FileExists(server));
+}
+
+TEST_F(HostRemovalTest, ClassRootUnavailableAtTheLastStepDeletesNothingAtTheRoot) {
+  RegisterManager(ClassManagerName);
+  RegisterWholeFilter();
+  // A key named like the filter's class identifier directly below the root:
+  // not the target, and it must survive.
+  standin::SetString(TargetFilterClsid, "", "decoy");
+  // The class root becomes unavailable once the server file was handled.
+  standin::SetCallHook([](standin::Call call) {
+    if (call == standin::Call::DeleteFileA) standin::DenyAccess("CLSID");
+  });
+  RunRemoval();
+  standin::SetCallHook(nullptr);
+  EXPECT_TRUE(standin::KeyExists(TargetFilterClsid));
+  EXPECT_TRUE(standin::KeyExists(ClassPath(TargetFilterClsid)));
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, InstanceEntryPath()));
+}
+
+TEST_F(HostRemovalTest, ManagerNameTooLongForTheInstancePathSkipsTheEntry) {
+  // "CLSID\<name>\Instance" no longer fits in 260 characters.
+  std::string name = std::string(250, '0');
+  standin::SetString(ClassPath(name), "", ClassManagerName);
+  standin::SetString(ClassPath(name) + "\\Instance\\" + TargetFilterClsid, "F", "x");
+  std::string server = RegisterWholeFilter();
+  auto before = Snapshot();
+  RunRemoval();
+  EXPECT_EQ(ExpectedAfter(before, false), Snapshot());
+  EXPECT_TRUE(standin::KeyExists(ClassPath(name) + "\\Instance\\" + TargetFilterClsid));
+  EXPECT_FALSE(FileExists(server));
+}
+
+TEST_F(HostRemovalTest, LongestManagerNameThatFitsIsStillUsed) {
+  std::string name = std::string(244, '0');  // "CLSID\" + 244 + "\Instance" = 259
+  standin::SetString(ClassPath(name), "", ClassManagerName);
+  standin::SetString(ClassPath(name) + "\\Instance\\" + TargetFilterClsid, "F", "x");
+  RunRemoval();
+  EXPECT_FALSE(standin::KeyExists(ClassPath(name) + "\\Instance\\" + TargetFilterClsid));
+  EXPECT_TRUE(standin::KeyExists(ClassPath(name) + "\\Instance"));
+}
+
+TEST_F(HostRemovalTest, ProtectedKeysInsideBothTreesLeaveOnlyThemselves) {
+  RegisterManager(ClassManagerName);
+  std::string server = RegisterWholeFilter();
+  standin::DenyAccess(InstanceEntryPath() + "\\Pins");
+  standin::DenyAccess(ClassPath(TargetFilterClsid) + "\\Level1\\Level2");
+  RunRemoval();
+  EXPECT_TRUE(standin::KeyExists(InstanceEntryPath() + "\\Pins\\Output"));
+  EXPECT_TRUE(standin::KeyExists(ClassPath(TargetFilterClsid) + "\\Level1\\Level2\\Level3"));
+  EXPECT_FALSE(standin::KeyExists(ClassPath(TargetFilterClsid) + "\\InprocServer32"));
+  EXPECT_FALSE(FileExists(server));
+}
+
+// A lookup fetch that fails in any way ends the lookup without a match; the
+// other steps still run.
+class LookupFetchFailureTest : public HostRemovalTest,
+                               public ::testing::WithParamInterface<DWORD> {};
+
+TEST_P(LookupFetchFailureTest, EndsTheLookupAndTheOtherStepsStillRun) {
+  RegisterManager(ClassManagerName);
+  std::string server = RegisterWholeFilter();
+  auto before = Snapshot();
+  standin::FailCall(standin::Call::RegEnumKeyExA, 1, GetParam());
+  RunRemoval();
+  EXPECT_EQ(ExpectedAfter(before, false), Snapshot());
+  EXPECT_FALSE(FileExists(server));
+}
+
+INSTANTIATE_TEST_SUITE_P(Codes, LookupFetchFailureTest,
+                         ::testing::Values(ERROR_MORE_DATA, ERROR_ACCESS_DENIED,
+                                           ERROR_INVALID_HANDLE, ERROR_KEY_DELETED,
+                                           ERROR_NO_MORE_ITEMS, ERROR_NOT_ENOUGH_MEMORY));
+
+// One failure of each registry call anywhere in the run: the run ends, and
+// whatever it did delete belongs to the targets.
+struct InjectedFault {
+  standin::Call call;
+  DWORD error;
+};
+
+class InjectedFaultTest : public HostRemovalTest,
+                          public ::testing::WithParamInterface<InjectedFault> {};
+
+TEST_P(InjectedFaultTest, EveryOccurrenceLeavesOnlyTargetsDeleted) {
+  for (uint64_t n = 1;; ++n) {
+    standin::Reset();
+    RemovalFixture::SetUp();
+    RegisterManager(ClassManagerName);
+    RegisterWholeFilter();
+    auto before = Snapshot();
+    standin::FailCall(GetParam().call, n, GetParam().error);
+    uint64_t callsBefore = standin::CallCount(GetParam().call);
+    RunRemoval();
+    uint64_t made = standin::CallCount(GetParam().call) - callsBefore;
+    auto after = Snapshot();
+    // Every line that went belongs to one of the two target trees.
+    auto expected = ExpectedAfter(before);
+    for (const std::string& line : after)
+      EXPECT_TRUE(std::find(before.begin(), before.end(), line) != before.end()) << line;
+    for (const std::string& line : before) {
+      bool kept = std::find(after.begin(), after.end(), line) != after.end();
+      bool target = std::find(expected.begin(), expected.end(), line) == expected.end();
+      EXPECT_TRUE(kept || target) << "lost " << line;
+    }
+    EXPECT_TRUE(FileExists(neighbour_));
+    EXPECT_EQ(0u, standin::OpenHandleCount());
+    EXPECT_EQ(0u, standin::InvalidCloseCount());
+    if (n >= made) break;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Calls, InjectedFaultTest,
+    ::testing::Values(InjectedFault{standin::Call::RegOpenKeyExA, ERROR_ACCESS_DENIED},
+                      InjectedFault{standin::Call::RegOpenKeyExA, ERROR_FILE_NOT_FOUND},
+                      InjectedFault{standin::Call::RegEnumKeyExA, ERROR_MORE_DATA},
+                      InjectedFault{standin::Call::RegEnumValueA, ERROR_KEY_DELETED},
+                      InjectedFault{standin::Call::RegQueryValueExA, ERROR_MORE_DATA},
+                      InjectedFault{standin::Call::RegDeleteValueA, ERROR_ACCESS_DENIED},
+                      InjectedFault{standin::Call::RegDeleteKeyA, ERROR_ACCESS_DENIED},
+                      InjectedFault{standin::Call::GetLongPathNameA, ERROR_FILE_NOT_FOUND},
+                      InjectedFault{standin::Call::DeleteFileA, ERROR_ACCESS_DENIED}));
+
+}  // namespace

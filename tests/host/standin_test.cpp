@@ -1,0 +1,168 @@
+// The stand-in's own behaviour where the program relies on it and the
+// shared tests cannot reach: handle reuse, predefined roots, refused
+// deletions, too-small buffers, and the long-path and file calls.
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "platform/host/standin_control.h"
+#include "platform/platform.h"
+
+namespace {
+
+class StandinTest : public ::testing::Test {
+ protected:
+  void SetUp() override { standin::Reset(); }
+  void TearDown() override { standin::Reset(); }
+
+  HKEY Open(const char* path, DWORD expected = ERROR_SUCCESS) {
+    HKEY key = reinterpret_cast<HKEY>(uintptr_t{0xDEADBEEF});
+    EXPECT_EQ(expected, RegOpenKeyExA(HKEY_CLASSES_ROOT, path, 0, KEY_ALL_ACCESS, &key))
+        << path;
+    return key;
+  }
+};
+
+TEST_F(StandinTest, EmptyPathOnTheRootGivesTheRootAndOnAKeyANewHandle) {
+  standin::CreateKey("A");
+  EXPECT_EQ(HKEY_CLASSES_ROOT, Open(""));
+  HKEY a = Open("A");
+  HKEY again = 0;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(a, "", 0, KEY_ALL_ACCESS, &again));
+  EXPECT_NE(a, again);
+  EXPECT_EQ(2u, standin::OpenHandleCount());
+  EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(again));
+  EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(a));
+  EXPECT_EQ(0u, standin::OpenHandleCount());
+}
+
+TEST_F(StandinTest, ClosedHandleValuesAreReusedAndDoubleClosesCounted) {
+  standin::CreateKey("A");
+  standin::CreateKey("B");
+  HKEY a = Open("A");
+  ASSERT_EQ(ERROR_SUCCESS, RegCloseKey(a));
+  EXPECT_EQ(ERROR_INVALID_HANDLE, RegCloseKey(a));
+  EXPECT_EQ(1u, standin::InvalidCloseCount());
+  EXPECT_EQ(a, Open("B"));  // the same value, now another key
+  EXPECT_EQ(ERROR_INVALID_HANDLE, RegCloseKey(nullptr));
+  EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(HKEY_CLASSES_ROOT));
+}
+
+TEST_F(StandinTest, FailedOpensSetTheResultAsThePlatformDoes) {
+  HKEY key = reinterpret_cast<HKEY>(uintptr_t{0xDEADBEEF});
+  EXPECT_EQ(ERROR_INVALID_HANDLE, RegOpenKeyExA(nullptr, "A", 0, KEY_READ, &key));
+  EXPECT_EQ(reinterpret_cast<HKEY>(uintptr_t{0xDEADBEEF}), key);  // untouched
+  EXPECT_EQ(nullptr, Open("missing", ERROR_FILE_NOT_FOUND));
+  std::string tooLong(300, 'x');
+  EXPECT_EQ(reinterpret_cast<HKEY>(uintptr_t{0xDEADBEEF}),
+            Open(tooLong.c_str(), ERROR_MORE_DATA));
+  EXPECT_EQ(nullptr, Open("\\\\A", ERROR_BAD_PATHNAME));
+}
+
+TEST_F(StandinTest, PathsSkipRepeatedAndTrailingSeparatorsAndIgnoreCase) {
+  standin::CreateKey("Outer\\Inner");
+  HKEY key = Open("outer\\INNER\\");
+  EXPECT_NE(nullptr, key);
+  RegCloseKey(key);
+  key = Open("\\Outer\\Inner");  // one leading separator on the class root
+  EXPECT_NE(nullptr, key);
+  RegCloseKey(key);
+}
+
+TEST_F(StandinTest, DeleteKeyRefusesKeysWithSubKeysAndDeletedHandlesReport1018) {
+  standin::CreateKey("P\\C");
+  HKEY child = Open("P\\C");
+  EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteKeyA(HKEY_CLASSES_ROOT, "P"));
+  EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(HKEY_CLASSES_ROOT, "p\\c"));
+  char name[MAX_PATH];
+  DWORD length = MAX_PATH;
+  EXPECT_EQ(ERROR_KEY_DELETED,
+            RegEnumKeyExA(child, 0, name, &length, nullptr, nullptr, nullptr, nullptr));
+  EXPECT_EQ(ERROR_KEY_DELETED, RegDeleteValueA(child, "x"));
+  EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(child));
+  EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(HKEY_CLASSES_ROOT, "P"));
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegDeleteKeyA(HKEY_CLASSES_ROOT, "P"));
+  EXPECT_EQ(ERROR_INVALID_PARAMETER, RegDeleteKeyA(HKEY_CLASSES_ROOT, nullptr));
+}
+
+TEST_F(StandinTest, ValuesKeepCreationOrderAndOverwritesKeepTheirPlace) {
+  standin::SetString("K", "b", "1");
+  standin::SetString("K", "A", "2");
+  standin::SetString("K", "", "3");
+  standin::SetString("K", "B", "4");  // overwrite, same place
+  HKEY key = Open("K");
+  std::vector<std::string> names;
+  char name[MAX_PATH];
+  for (DWORD i = 0;; ++i) {
+    DWORD length = MAX_PATH;
+    if (RegEnumValueA(key, i, name, &length, nullptr, nullptr, nullptr, nullptr)) break;
+    names.push_back(name);
+  }
+  EXPECT_EQ((std::vector<std::string>{"b", "A", ""}), names);
+  RegCloseKey(key);
+}
+
+TEST_F(StandinTest, QueryTooSmallReportsTheSizeAndLeavesTheBufferAlone) {
+  standin::SetString("K", "", "abcdef");
+  HKEY key = Open("K");
+  char buffer[8];
+  std::memset(buffer, '#', sizeof buffer);
+  DWORD size = 4;
+  DWORD type = 0;
+  EXPECT_EQ(ERROR_MORE_DATA, RegQueryValueExA(key, "", nullptr, &type,
+                                              reinterpret_cast<BYTE*>(buffer), &size));
+  EXPECT_EQ(7u, size);
+  EXPECT_EQ('#', buffer[0]);
+  RegCloseKey(key);
+}
+
+TEST_F(StandinTest, LongPathFunctionFollowsTheFileTable) {
+  standin::AddShortName("C:\\PROGRA~1\\X.DLL", "C:\\Program Files\\x.dll");
+  char buffer[MAX_PATH];
+  std::memset(buffer, '#', sizeof buffer);
+  EXPECT_EQ(22u, GetLongPathNameA("c:\\progra~1\\x.dll", buffer, MAX_PATH));
+  EXPECT_STREQ("C:\\Program Files\\x.dll", buffer);
+  std::memset(buffer, '#', sizeof buffer);
+  EXPECT_EQ(23u, GetLongPathNameA("C:\\PROGRA~1\\X.DLL", buffer, 22));  // no room for NUL
+  EXPECT_EQ('#', buffer[0]);
+  EXPECT_EQ(0u, GetLongPathNameA("C:\\none.dll", buffer, MAX_PATH));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
+  EXPECT_EQ(0u, GetLongPathNameA("", buffer, MAX_PATH));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), GetLastError());
+}
+
+TEST_F(StandinTest, DeleteFileFailsAsThePlatformDoes) {
+  standin::AddFile("C:\\a.dll");
+  standin::LockFile("C:\\locked.dll", ERROR_SHARING_VIOLATION);
+  EXPECT_EQ(TRUE, DeleteFileA("c:\\A.DLL"));
+  EXPECT_EQ(FALSE, DeleteFileA("C:\\a.dll"));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
+  EXPECT_EQ(FALSE, DeleteFileA("C:\\locked.dll"));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+  EXPECT_TRUE(standin::FileExists("C:\\locked.dll"));
+}
+
+TEST_F(StandinTest, FaultsFireOnTheChosenCallOnly) {
+  standin::CreateKey("A");
+  standin::FailCall(standin::Call::RegOpenKeyExA, 2, ERROR_ACCESS_DENIED);
+  HKEY first = Open("A");
+  EXPECT_NE(nullptr, first);
+  EXPECT_EQ(nullptr, Open("A", ERROR_ACCESS_DENIED));
+  HKEY third = Open("A");
+  EXPECT_NE(nullptr, third);
+  RegCloseKey(first);
+  RegCloseKey(third);
+  EXPECT_EQ(3u, standin::CallCount(standin::Call::RegOpenKeyExA));
+}
+
+TEST_F(StandinTest, LongPathFunctionCanBeMissing) {
+  HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
+  ASSERT_NE(nullptr, kernel);
+  EXPECT_NE(nullptr, GetProcAddress(kernel, "GetLongPathNameA"));
+  standin::SetLongPathFunctionPresent(false);
+  EXPECT_EQ(nullptr, GetProcAddress(kernel, "GetLongPathNameA"));
+  EXPECT_EQ(nullptr, GetModuleHandleA("nosuch"));
+}
+
+}  // namespace

@@ -1,0 +1,87 @@
+#include "support/removal_fixture.h"
+
+#include "removal/removal_run.h"
+#include "support/test_files.h"
+#include "support/test_registry.h"
+
+namespace test_support {
+
+void RemovalFixture::SetUp() {
+  // "{00000000-0000-0000-0000-" sorts before every real class identifier.
+  manager_ = "{00000000-0000-0000-0000-" + UniqueName("") + "}";
+  directory_ = TestDirectory() + "\\" + UniqueName("Sample Filter ");
+  neighbour_ = CreateTestFile(directory_, "Neighbour Server.dll");
+  DeleteTree(HKEY_CLASSES_ROOT, ClassPath(TargetFilterClsid));
+  CreateKey(HKEY_CLASSES_ROOT, "CLSID");
+}
+
+void RemovalFixture::TearDown() {
+  DeleteTree(HKEY_CLASSES_ROOT, ClassPath(manager_));
+  DeleteTree(HKEY_CLASSES_ROOT, ClassPath(TargetFilterClsid));
+  RemoveTestFile(neighbour_);
+}
+
+std::string RemovalFixture::ClassPath(const std::string& name) {
+  return "CLSID\\" + name;
+}
+
+void RemovalFixture::RegisterManager(const std::string& defaultValue) {
+  SetString(HKEY_CLASSES_ROOT, ClassPath(manager_), "", defaultValue);
+  std::string other = ClassPath(manager_) +
+                      "\\Instance\\{5E0F4A31-9B2C-4D7E-8A16-C3F09B2D4E58}";
+  SetString(HKEY_CLASSES_ROOT, other, "FriendlyName", "Other Filter");
+  SetString(HKEY_CLASSES_ROOT, ClassPath(manager_) + "\\InprocServer32", "",
+            "C:\\windows\\system32\\manager.dll");
+}
+
+std::string RemovalFixture::InstanceEntryPath() const {
+  return ClassPath(manager_) + "\\Instance\\" + TargetFilterClsid;
+}
+
+void RemovalFixture::RegisterInstanceEntry() {
+  std::string entry = InstanceEntryPath();
+  SetString(HKEY_CLASSES_ROOT, entry, "FriendlyName", "Sample Filter");
+  SetString(HKEY_CLASSES_ROOT, entry, "CLSID", TargetFilterClsid);
+  SetValue(HKEY_CLASSES_ROOT, entry, "FilterData", REG_BINARY,
+           std::string("\2\0\0\0\0\0\x20\0", 8));
+  SetString(HKEY_CLASSES_ROOT, entry + "\\Pins\\Output", "Direction", "out");
+}
+
+void RemovalFixture::RegisterClassKey() {
+  std::string key = ClassPath(TargetFilterClsid);
+  SetString(HKEY_CLASSES_ROOT, key, "", "Sample Filter");
+  SetString(HKEY_CLASSES_ROOT, key, "AppID", "{3A7D52C8-0000-0000-0000-000000000000}");
+  SetString(HKEY_CLASSES_ROOT, key + "\\Level1", "", "one");
+  SetValue(HKEY_CLASSES_ROOT, key + "\\Level1", "Flags", REG_DWORD,
+           std::string("\1\0\0\0", 4));
+  SetString(HKEY_CLASSES_ROOT, key + "\\Level1\\Level2", "Deep", "two");
+  SetString(HKEY_CLASSES_ROOT, key + "\\Level1\\Level2\\Level3", "", "three");
+}
+
+void RemovalFixture::RegisterServer(DWORD type, const std::string& bytes) {
+  std::string key = ClassPath(TargetFilterClsid) + "\\InprocServer32";
+  SetValue(HKEY_CLASSES_ROOT, key, "", type, bytes);
+  SetString(HKEY_CLASSES_ROOT, key, "ThreadingModel", "Both");
+}
+
+std::string RemovalFixture::RegisterWholeFilter() {
+  RegisterInstanceEntry();
+  RegisterClassKey();
+  std::string server = CreateTestFile(directory_, "Sample Filter Server.dll");
+  RegisterServer(REG_SZ, server + '\0');
+  return server;
+}
+
+std::vector<std::string> RemovalFixture::Snapshot() const {
+  return DumpTree(HKEY_CLASSES_ROOT, "CLSID");
+}
+
+std::vector<std::string> RemovalFixture::ExpectedAfter(
+    const std::vector<std::string>& before, bool instanceEntry) const {
+  std::vector<std::string> expected = WithoutKey(before, TargetFilterClsid);
+  if (instanceEntry)
+    expected = WithoutKey(expected, manager_ + "\\Instance\\" + TargetFilterClsid);
+  return expected;
+}
+
+}  // namespace test_support

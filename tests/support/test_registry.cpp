@@ -1,0 +1,192 @@
+#include "support/test_registry.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+
+namespace test_support {
+
+std::string UniqueName(const std::string& prefix) {
+  static unsigned counter = 0;
+  auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+  char tail[40];
+  std::snprintf(tail, sizeof tail, "%08llx%04x",
+                static_cast<unsigned long long>(now) & 0xffffffffull,
+                ++counter & 0xffffu);
+  return prefix + tail;
+}
+
+void CreateKey(HKEY root, const std::string& path) {
+  HKEY key = 0;
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                            nullptr, &key, nullptr))
+      << path;
+  RegCloseKey(key);
+}
+
+void SetValue(HKEY root, const std::string& path, const std::string& name,
+              DWORD type, const std::string& bytes) {
+  HKEY key = 0;
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                            nullptr, &key, nullptr))
+      << path;
+  // The platform stores a string with the NUL that follows its bytes; a
+  // non-NUL byte after them keeps the bytes exactly as given.
+  std::string buffer = bytes + "X";
+  LONG rc = RegSetValueExA(key, name.c_str(), 0, type,
+                           reinterpret_cast<const BYTE*>(buffer.data()),
+                           static_cast<DWORD>(bytes.size()));
+  RegCloseKey(key);
+  ASSERT_EQ(ERROR_SUCCESS, rc) << path << " " << name;
+}
+
+void SetString(HKEY root, const std::string& path, const std::string& name,
+               const std::string& text) {
+  SetValue(root, path, name, REG_SZ, text + std::string(1, '\0'));
+}
+
+bool KeyExists(HKEY root, const std::string& path) {
+  HKEY key = 0;
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+    return false;
+  RegCloseKey(key);
+  return true;
+}
+
+bool ValueExists(HKEY root, const std::string& path, const std::string& name) {
+  HKEY key = 0;
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+    return false;
+  DWORD size = 0;
+  LONG rc = RegQueryValueExA(key, name.c_str(), nullptr, nullptr, nullptr, &size);
+  RegCloseKey(key);
+  return rc == ERROR_SUCCESS;
+}
+
+void DeleteTree(HKEY root, const std::string& path) {
+  HKEY key = 0;
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+    return;
+  char name[1024];
+  DWORD index = 0;
+  for (;;) {
+    DWORD length = sizeof name;
+    if (RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr,
+                      nullptr) != ERROR_SUCCESS)
+      break;
+    std::string child = path + "\\" + name;
+    DeleteTree(root, child);
+    if (KeyExists(root, child)) ++index;  // cannot go: step over it
+  }
+  RegCloseKey(key);
+  RegDeleteKeyA(root, path.c_str());
+}
+
+namespace {
+
+std::string Escape(const std::string& bytes) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : bytes) {
+    if (c >= 0x20 && c < 0x7f && c != '\\' && c != '|') {
+      out += static_cast<char>(c);
+    } else {
+      out += "\\x";
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
+}
+
+void DumpKey(HKEY key, const std::string& relative,
+             std::vector<std::string>* out) {
+  if (!relative.empty()) out->push_back(relative);
+  std::vector<std::string> values;
+  for (DWORD index = 0;; ++index) {
+    char name[16384];
+    DWORD nameLength = sizeof name;
+    DWORD type = 0;
+    DWORD size = 0;
+    if (RegEnumValueA(key, index, name, &nameLength, nullptr, &type, nullptr,
+                      &size) != ERROR_SUCCESS)
+      break;
+    std::string data(size + 1, '\0');
+    DWORD dataSize = size + 1;
+    RegQueryValueExA(key, name, nullptr, &type,
+                     reinterpret_cast<BYTE*>(&data[0]), &dataSize);
+    data.resize(std::min<DWORD>(dataSize, size));
+    values.push_back(relative + "|" + Escape(name) + "|" +
+                     std::to_string(type) + "|" + Escape(data));
+  }
+  std::sort(values.begin(), values.end());
+  out->insert(out->end(), values.begin(), values.end());
+  for (DWORD index = 0;; ++index) {
+    char name[1024];
+    DWORD nameLength = sizeof name;
+    if (RegEnumKeyExA(key, index, name, &nameLength, nullptr, nullptr, nullptr,
+                      nullptr) != ERROR_SUCCESS)
+      break;
+    HKEY child = 0;
+    std::string childPath = relative.empty() ? name : relative + "\\" + name;
+    if (RegOpenKeyExA(key, name, 0, KEY_READ, &child) != ERROR_SUCCESS) {
+      out->push_back(childPath + " (not readable)");
+      continue;
+    }
+    DumpKey(child, childPath, out);
+    RegCloseKey(child);
+  }
+}
+
+std::string Upper(std::string s) {
+  for (char& c : s)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return s;
+}
+
+}  // namespace
+
+std::vector<std::string> DumpTree(HKEY root, const std::string& path) {
+  std::vector<std::string> out;
+  HKEY key = 0;
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+    return out;
+  DumpKey(key, "", &out);
+  RegCloseKey(key);
+  return out;
+}
+
+std::vector<std::string> WithoutKey(const std::vector<std::string>& lines,
+                                    const std::string& keyPath) {
+  std::string key = Upper(keyPath);
+  std::vector<std::string> out;
+  for (const std::string& line : lines) {
+    std::string upper = Upper(line);
+    bool below = upper.compare(0, key.size(), key) == 0 &&
+                 (upper.size() == key.size() || upper[key.size()] == '\\' ||
+                  upper[key.size()] == '|' || upper[key.size()] == ' ');
+    if (!below) out.push_back(line);
+  }
+  return out;
+}
+
+ScratchKey::ScratchKey(const std::string& prefix)
+    : path_(UniqueName(prefix)) {
+  RegCreateKeyExA(HKEY_CLASSES_ROOT, path_.c_str(), 0, nullptr, 0,
+                  KEY_ALL_ACCESS, nullptr, &handle_, nullptr);
+}
+
+ScratchKey::~ScratchKey() {
+  if (handle_) RegCloseKey(handle_);
+  DeleteTree(HKEY_CLASSES_ROOT, path_);
+}
+
+std::string ScratchKey::Below(const std::string& relative) const {
+  return relative.empty() ? path_ : path_ + "\\" + relative;
+}
+
+}  // namespace test_support
