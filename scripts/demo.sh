@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# The demo: installs what is missing, builds the Windows program, registers a
+# sample filter in a throwaway Wine prefix, runs the program and shows what
+# is left. Exits 0 when the filter was removed and everything else is still
+# in place, 1 when not, 2 when the demo itself could not run.
+# RF_KEEP_PREFIX=1 keeps the prefix for a look afterwards.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+log=$(mktemp /tmp/remove_filter-demo-build.XXXXXX.log)
+run_logged() {
+  if ! "$@" >>"$log" 2>&1; then
+    tail -n 30 "$log"
+    echo "The demo could not run: '$*' failed (whole log: $log)."
+    exit 2
+  fi
+}
+
+echo "== 1/5 Tools"
+if ! scripts/install-deps.sh; then
+  echo "The demo could not run: installing the tools failed."
+  exit 2
+fi
+echo "   cmake, the i686 MinGW-w64 cross compiler, Wine and Python are installed"
+
+echo "== 2/5 Building the program (preset win32)"
+run_logged cmake --preset win32
+run_logged cmake --build --preset win32 --target remove_filter
+rm -f "$log"
+exe=build/win32/remove_filter.exe
+echo "   $exe: $(stat -c %s "$exe") bytes"
+
+exec python3 scripts/demo.py --exe "$exe" --prefix-script cmake/wine-prefix.sh
