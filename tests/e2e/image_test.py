@@ -58,7 +58,8 @@ class PeFile:
         pe = struct.unpack_from("<I", data, 0x3C)[0]
         if data[pe:pe + 4] != b"PE\0\0":
             raise ValueError("not a PE image")
-        sections, optional_size = struct.unpack_from("<2xH12xH", data, pe + 4)
+        sections, self.symbol_table, self.symbols, optional_size = struct.unpack_from(
+            "<2xH4xIIH", data, pe + 4)
         optional = pe + 24
         self.magic = struct.unpack_from("<H", data, optional)[0]
         # PE32: the data directories start 96 bytes into the optional header.
@@ -136,6 +137,9 @@ class ProgramImageTest(unittest.TestCase):
         self.assertIn("file format pei-i386", self.headers)
         self.assertEqual(0x10B, self.pe.magic, "not PE32")
         self.assertEqual("00000003", self.header("Subsystem"), "not a console program")
+
+    def test_is_stripped(self):
+        self.assertEqual((0, 0), (self.pe.symbol_table, self.pe.symbols), "has a symbol table")
 
     def test_loads_on_windows_xp(self):
         # Windows XP is version 5.1; it refuses images that ask for more.
