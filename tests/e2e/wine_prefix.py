@@ -110,7 +110,8 @@ def registry_file(keys, removed=()):
 class WinePrefix:
     """A 32-bit prefix made fresh by cmake/wine-prefix.sh, with one server that
     runs from start() to stop(), so that the registry writes with which Wine
-    starts its services are over before the first snapshot."""
+    starts its services are over before the first snapshot and never come
+    between two."""
 
     def __init__(self, path, prefix_script):
         self.path = path
@@ -124,10 +125,12 @@ class WinePrefix:
 
     def start(self):
         # The server and the services that the first process starts outlive
-        # it: they get no handle on the caller's output.
+        # it: they get no handle on the caller's output. The server waits up
+        # to five minutes for the next process, so it outlives every pause
+        # between two steps but not a test run that died before stop().
         quiet = dict(env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                      stderr=subprocess.DEVNULL)
-        subprocess.run(["wineserver", "-p"], check=True, **quiet)
+        subprocess.run(["wineserver", "-p300"], check=True, **quiet)
         subprocess.run(["wine", "cmd", "/c", "exit"], check=True, timeout=120, **quiet)
         os.makedirs(self.host_path(self.scratch), exist_ok=True)
 
