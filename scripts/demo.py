@@ -9,6 +9,7 @@ import os
 import sys
 import tempfile
 
+sys.dont_write_bytecode = True  # no cache files in the source tree
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tests", "e2e"))
 from wine_prefix import (CLSID_ROOT, EXPORTED_CLSID_ROOT, WinePrefix,  # noqa: E402
                          registry_file)

@@ -14,6 +14,7 @@ import shutil
 import sys
 import unittest
 
+sys.dont_write_bytecode = True  # no cache files in the source tree
 from wine_prefix import CLSID_ROOT, EXPORTED_CLSID_ROOT, WinePrefix, registry_file
 
 ARGS = None
