@@ -1,0 +1,283 @@
+// Host benchmarks against the in-memory stand-in: the class-manager lookup
+// over class roots of growing size, beside a floor loop that makes only the
+// calls the lookup needs for each key, and DeleteKeyTree on trees of growing
+// size in three shapes. After Google Benchmark's own output it prints a
+// table of the medians: time, time per key, platform calls per key and the
+// growth from each size to the next.
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "bench/common/bench_registry.h"
+#include "platform/host/standin_control.h"
+#include "registry/registry_key.h"
+#include "removal/removal_run.h"
+
+namespace {
+
+const int kSizes[] = {1000, 10000, 100000};
+// Ten times the keys may cost at most this many times the time.
+const double kGrowthGoal = 12.0;
+// The 100,000-key lookup must stay below this.
+const double kLookupGoalSeconds = 0.200;
+
+const standin::Call kCountedCalls[] = {
+    standin::Call::RegOpenKeyExA, standin::Call::RegCloseKey,      standin::Call::RegEnumKeyExA,
+    standin::Call::RegEnumValueA, standin::Call::RegQueryValueExA, standin::Call::RegDeleteValueA,
+    standin::Call::RegDeleteKeyA};
+
+// Platform calls the program made while timed, per key, by kind.
+class CallCounter {
+ public:
+  void Start() { Snapshot(before); }
+  void Stop() {
+    uint64_t after[kKinds];
+    Snapshot(after);
+    for (size_t i = 0; i < kKinds; ++i) total[i] += after[i] - before[i];
+  }
+  void Report(benchmark::State& state, int keys) const {
+    double scale = 1.0 / (static_cast<double>(state.iterations()) * keys);
+    double sum = 0;
+    for (size_t i = 0; i < kKinds; ++i) {
+      sum += static_cast<double>(total[i]);
+      if (total[i]) state.counters[Short(kCountedCalls[i])] = static_cast<double>(total[i]) * scale;
+    }
+    state.counters["calls/key"] = sum * scale;
+    state.counters["keys"] = keys;
+  }
+
+ private:
+  static const size_t kKinds = sizeof kCountedCalls / sizeof kCountedCalls[0];
+  static void Snapshot(uint64_t* out) {
+    for (size_t i = 0; i < kKinds; ++i) out[i] = standin::CallCount(kCountedCalls[i]);
+  }
+  static std::string Short(standin::Call call) {
+    std::string name = standin::CallName(call);
+    return name.substr(3, name.size() - 4);  // "RegOpenKeyExA" -> "OpenKeyEx"
+  }
+  uint64_t before[kKinds] = {};
+  uint64_t total[kKinds] = {};
+};
+
+HKEY OpenPath(const char* path) {
+  HKEY key = 0;
+  RegOpenKeyExA(HKEY_CLASSES_ROOT, path, 0, KEY_ALL_ACCESS, &key);
+  return key;
+}
+
+// A class root of `keys` class keys, the class manager's the last of them.
+bool MakeClassRoot(int keys) {
+  standin::Reset();
+  standin::CreateKey("CLSID");
+  HKEY classRoot = OpenPath("CLSID");
+  bool ok = classRoot && bench::AddClassKeys(classRoot, keys - 1) &&
+            bench::AddClassManagerLast(classRoot);
+  if (classRoot) RegCloseKey(classRoot);
+  return ok;
+}
+
+// The run's lookup: the class root opened, then walked to the class manager.
+void Lookup(benchmark::State& state) {
+  const int keys = static_cast<int>(state.range(0));
+  if (!MakeClassRoot(keys)) return state.SkipWithError("could not build the class root");
+  CallCounter counter;
+  char found[kNameBufferLength] = "";
+  for (auto _ : state) {
+    counter.Start();
+    RegistryKey clsidKey(HKEY_CLASSES_ROOT, "CLSID");
+    RegistryKey probeKey;
+    char nameBuffer[kNameBufferLength];
+    char valueBuffer[kNameBufferLength];
+    FindClassManager(clsidKey, probeKey, nameBuffer, valueBuffer, found);
+    benchmark::DoNotOptimize(found);
+    counter.Stop();
+  }
+  if (std::strcmp(found, bench::kLastClassKey) != 0)
+    return state.SkipWithError("the lookup did not find the class manager");
+  counter.Report(state, keys);
+  standin::Reset();
+}
+
+// The floor: only the calls the lookup must make for each key (enumerate,
+// open, read the default value, close) and the comparison, on raw handles.
+void LookupFloor(benchmark::State& state) {
+  const int keys = static_cast<int>(state.range(0));
+  if (!MakeClassRoot(keys)) return state.SkipWithError("could not build the class root");
+  CallCounter counter;
+  char name[kNameBufferLength] = "";
+  bool matched = false;
+  for (auto _ : state) {
+    counter.Start();
+    HKEY classRoot = OpenPath("CLSID");
+    matched = false;
+    for (DWORD index = 0; !matched; ++index) {
+      DWORD nameLength = sizeof name;
+      if (RegEnumKeyExA(classRoot, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) !=
+          ERROR_SUCCESS)
+        break;
+      HKEY key = 0;
+      if (RegOpenKeyExA(classRoot, name, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) continue;
+      char value[kNameBufferLength];
+      DWORD size = sizeof value - 1;
+      DWORD type = 0;
+      if (RegQueryValueExA(key, "", nullptr, &type, reinterpret_cast<BYTE*>(value), &size) ==
+              ERROR_SUCCESS &&
+          type == REG_SZ) {
+        value[size] = 0;
+        matched = EqualsIgnoringAsciiCase(value, ClassManagerName);
+      }
+      RegCloseKey(key);
+    }
+    RegCloseKey(classRoot);
+    counter.Stop();
+  }
+  if (!matched || std::strcmp(name, bench::kLastClassKey) != 0)
+    return state.SkipWithError("the floor loop did not find the class manager");
+  counter.Report(state, keys);
+  standin::Reset();
+}
+
+// DeleteKeyTree on a fresh tree in every iteration; only the call is timed.
+void DeleteTree(benchmark::State& state, bench::Shape shape) {
+  const int keys = static_cast<int>(state.range(0));
+  CallCounter counter;
+  for (auto _ : state) {
+    standin::Reset();
+    standin::CreateKey("bench");
+    HKEY parent = OpenPath("bench");
+    if (!bench::BuildTree(parent, "tree", shape, keys)) {
+      RegCloseKey(parent);
+      return state.SkipWithError("could not build the tree");
+    }
+    RegCloseKey(parent);
+    RegistryKey parentKey(HKEY_CLASSES_ROOT, "bench");
+    counter.Start();
+    auto start = std::chrono::steady_clock::now();
+    Status status = parentKey.DeleteKeyTree("tree");
+    auto stop = std::chrono::steady_clock::now();
+    counter.Stop();
+    state.SetIterationTime(std::chrono::duration<double>(stop - start).count());
+    if (status != 0 || standin::KeyExists("bench\\tree"))
+      return state.SkipWithError("the tree was not deleted");
+  }
+  counter.Report(state, keys);
+  standin::Reset();
+}
+
+// ---------------------------------------------------------------------------
+// The summary table.
+
+struct Median {
+  double seconds = 0;
+  double callsPerKey = 0;
+};
+
+// Google Benchmark's console output, and the median of each benchmark kept
+// for the summary (the run itself where there are no repetitions).
+class SummaryReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& run : runs) {
+      bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+      bool single = run.run_type == Run::RT_Iteration && run.repetitions <= 1;
+      if (run.error_occurred) failed = true;
+      if (run.error_occurred || !(median || single)) continue;
+      const std::string& family = run.run_name.function_name;
+      if (!results.count(family)) order.push_back(family);
+      Median& m = results[family][std::stoi(run.run_name.args)];
+      m.seconds = run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
+      auto calls = run.counters.find("calls/key");
+      if (calls != run.counters.end()) m.callsPerKey = calls->second.value;
+    }
+  }
+
+  // Whether a benchmark failed (its registry could not be built, or the
+  // program did not do what it is timed doing).
+  bool Failed() const { return failed; }
+
+  // Prints the table of medians and whether the goals were met.
+  void PrintSummary() const {
+    bool growthMet = true;
+    std::printf(
+        "\nMedians. Growth is the time at a size over the time at a tenth of it;\n"
+        "the goal is at most %.0fx (linear), and the 100,000-key lookup under %.0f ms.\n\n",
+        kGrowthGoal, kLookupGoalSeconds * 1e3);
+    std::printf("%-22s %8s %11s %10s %10s %8s\n", "benchmark", "keys", "time", "per key",
+                "calls/key", "growth");
+    for (const std::string& family : order) {
+      double previous = 0;
+      for (const auto& size : results.at(family)) {
+        const Median& m = size.second;
+        char growth[16] = "";
+        if (previous > 0) {
+          double ratio = m.seconds / previous;
+          std::snprintf(growth, sizeof growth, "%.1fx%s", ratio, ratio > kGrowthGoal ? " !" : "");
+          growthMet = growthMet && ratio <= kGrowthGoal;
+        }
+        std::printf("%-22s %8d %8.2f ms %7.0f ns %10.1f %8s\n", family.c_str(), size.first,
+                    m.seconds * 1e3, m.seconds * 1e9 / size.first, m.callsPerKey, growth);
+        previous = m.seconds;
+      }
+    }
+    auto lookup = results.find("lookup");
+    if (lookup != results.end() && lookup->second.count(100000)) {
+      double seconds = lookup->second.at(100000).seconds;
+      bool ok = seconds < kLookupGoalSeconds;
+      std::printf("\nlookup over 100,000 class keys: %.1f ms (goal: under %.0f ms) %s\n",
+                  seconds * 1e3, kLookupGoalSeconds * 1e3, ok ? "met" : "NOT MET");
+    }
+    std::printf("growth goal (10x keys, at most %.0fx time): %s\n", kGrowthGoal,
+                growthMet ? "met" : "NOT MET (marked !)");
+  }
+
+ private:
+  std::vector<std::string> order;  // families as first reported
+  std::map<std::string, std::map<int, Median>> results;
+  bool failed = false;
+};
+
+void Register() {
+  for (int size : kSizes) {
+    benchmark::RegisterBenchmark("lookup", Lookup)->Arg(size)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("lookup floor", LookupFloor)
+        ->Arg(size)
+        ->Unit(benchmark::kMillisecond);
+  }
+  for (bench::Shape shape : {bench::Shape::Wide, bench::Shape::Deep, bench::Shape::Values}) {
+    std::string name = std::string("DeleteKeyTree ") + bench::ShapeName(shape);
+    for (int size : kSizes) {
+      benchmark::RegisterBenchmark(name.c_str(), DeleteTree, shape)
+          ->Arg(size)
+          ->UseManualTime()
+          ->Unit(benchmark::kMillisecond);
+    }
+  }
+}
+
+}  // namespace
+
+// Runs the benchmarks, five repetitions each with only their aggregates
+// reported, unless the command line says otherwise. Missed goals are
+// reported, not failed: the exit status is 1 only when a benchmark failed.
+int main(int argc, char** argv) {
+  std::vector<char*> args(argv, argv + argc);
+  char repetitions[] = "--benchmark_repetitions=5";
+  char aggregatesOnly[] = "--benchmark_report_aggregates_only=true";
+  args.insert(args.begin() + 1, {repetitions, aggregatesOnly});
+  int count = static_cast<int>(args.size());
+  benchmark::Initialize(&count, args.data());
+  if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 2;
+  Register();
+  SummaryReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  reporter.PrintSummary();
+  return reporter.Failed() ? 1 : 0;
+}
