@@ -6,11 +6,13 @@
 // growth from each size to the next. Times are the thread's processor time.
 
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <iostream>
 #include <map>
 #include <string>
 #include <vector>
@@ -59,8 +61,9 @@ class CallCounter {
     for (size_t i = 0; i < kKinds; ++i) out[i] = standin::CallCount(kCountedCalls[i]);
   }
   static std::string Short(standin::Call call) {
-    std::string name = standin::CallName(call);
-    return name.substr(3, name.size() - 4);  // "RegOpenKeyExA" -> "OpenKeyEx"
+    std::string name = standin::CallName(call);  // "RegOpenKeyExA" -> "OpenKeyEx"
+    if (name.back() == 'A') name.pop_back();
+    return name.substr(3);
   }
   uint64_t before[kKinds] = {};
   uint64_t total[kKinds] = {};
@@ -219,6 +222,9 @@ struct Median {
 // for the summary (the run itself where there are no repetitions).
 class SummaryReporter : public benchmark::ConsoleReporter {
  public:
+  // In colour on a terminal only.
+  SummaryReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular) {}
+
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs) {
@@ -241,6 +247,9 @@ class SummaryReporter : public benchmark::ConsoleReporter {
 
   // Prints the table of medians and whether the goals were met.
   void PrintSummary() const {
+    std::fflush(stdout);
+    std::cout.flush();
+    if (results.empty()) return;
     bool growthMet = true;
     std::printf(
         "\nMedians, %s caches. Growth is the time at a size over the time at a tenth\n"
