@@ -6,6 +6,7 @@
 // growth from each size to the next. Times are the thread's processor time.
 
 #include <benchmark/benchmark.h>
+#include <malloc.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -29,6 +30,9 @@ const int kSizes[] = {1000, 10000, 100000};
 const double kGrowthGoal = 12.0;
 // The 100,000-key lookup must stay below this.
 const double kLookupGoalSeconds = 0.200;
+
+// The benchmarks' names in the order they are registered, for the table.
+std::vector<std::string> families;
 
 const standin::Call kCountedCalls[] = {
     standin::Call::RegOpenKeyExA, standin::Call::RegCloseKey,      standin::Call::RegEnumKeyExA,
@@ -111,6 +115,15 @@ void TimeRun(benchmark::State& state, CallCounter& counter, Work&& work) {
   state.SetIterationTime(stop - start);
 }
 
+// Empties the stand-in and gives its memory back, so that what is built
+// next lies in as few and as fresh pages as at the start of the process,
+// whatever ran before: the cost of a walk depends on how its keys lie in
+// memory, and the repetitions of different sizes run in random order.
+void EmptyRegistry() {
+  standin::Reset();
+  malloc_trim(0);
+}
+
 HKEY OpenPath(const char* path) {
   HKEY key = 0;
   RegOpenKeyExA(HKEY_CLASSES_ROOT, path, 0, KEY_ALL_ACCESS, &key);
@@ -119,7 +132,7 @@ HKEY OpenPath(const char* path) {
 
 // A class root of `keys` class keys, the class manager's the last of them.
 bool MakeClassRoot(int keys) {
-  standin::Reset();
+  EmptyRegistry();
   standin::CreateKey("CLSID");
   HKEY classRoot = OpenPath("CLSID");
   bool ok = classRoot && bench::AddClassKeys(classRoot, keys - 1) &&
@@ -147,7 +160,7 @@ void Lookup(benchmark::State& state) {
   if (std::strcmp(found, bench::kLastClassKey) != 0)
     return state.SkipWithError("the lookup did not find the class manager");
   counter.Report(state, keys);
-  standin::Reset();
+  EmptyRegistry();
 }
 
 // The floor: only the calls the lookup must make for each key (enumerate,
@@ -186,7 +199,7 @@ void LookupFloor(benchmark::State& state) {
   if (!matched || std::strcmp(name, bench::kLastClassKey) != 0)
     return state.SkipWithError("the floor loop did not find the class manager");
   counter.Report(state, keys);
-  standin::Reset();
+  EmptyRegistry();
 }
 
 // DeleteKeyTree on a fresh tree in every iteration; only the call is timed.
@@ -194,7 +207,7 @@ void DeleteTree(benchmark::State& state, bench::Shape shape) {
   const int keys = static_cast<int>(state.range(0));
   CallCounter counter;
   for (auto _ : state) {
-    standin::Reset();
+    EmptyRegistry();
     standin::CreateKey("bench");
     HKEY parent = OpenPath("bench");
     bool built = bench::BuildTree(parent, "tree", shape, keys);
@@ -207,7 +220,7 @@ void DeleteTree(benchmark::State& state, bench::Shape shape) {
       return state.SkipWithError("the tree was not deleted");
   }
   counter.Report(state, keys);
-  standin::Reset();
+  EmptyRegistry();
 }
 
 // ---------------------------------------------------------------------------
@@ -233,7 +246,6 @@ class SummaryReporter : public benchmark::ConsoleReporter {
       if (run.error_occurred) failed = true;
       if (run.error_occurred || !(median || single)) continue;
       const std::string& family = run.run_name.function_name;
-      if (!results.count(family)) order.push_back(family);
       Median& m = results[family][std::stoi(run.run_name.args)];
       m.seconds = run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
       auto calls = run.counters.find("calls/key");
@@ -257,7 +269,8 @@ class SummaryReporter : public benchmark::ConsoleReporter {
         coldCaches ? "cold" : "warm", kGrowthGoal, kLookupGoalSeconds * 1e3);
     std::printf("%-22s %8s %11s %10s %10s %8s\n", "benchmark", "keys", "time", "per key",
                 "calls/key", "growth");
-    for (const std::string& family : order) {
+    for (const std::string& family : families) {
+      if (!results.count(family)) continue;
       double previous = 0;
       for (const auto& size : results.at(family)) {
         const Median& m = size.second;
@@ -284,12 +297,14 @@ class SummaryReporter : public benchmark::ConsoleReporter {
   }
 
  private:
-  std::vector<std::string> order;  // families as first reported
   std::map<std::string, std::map<int, Median>> results;
   bool failed = false;
 };
 
 void Register() {
+  families = {"lookup", "lookup floor"};
+  for (bench::Shape shape : {bench::Shape::Wide, bench::Shape::Deep, bench::Shape::Values})
+    families.push_back(std::string("DeleteKeyTree ") + bench::ShapeName(shape));
   for (int size : kSizes) {
     for (auto entry :
          {std::make_pair("lookup", Lookup), std::make_pair("lookup floor", LookupFloor)})
@@ -300,7 +315,7 @@ void Register() {
           ->Unit(benchmark::kMillisecond);
   }
   for (bench::Shape shape : {bench::Shape::Wide, bench::Shape::Deep, bench::Shape::Values}) {
-    std::string name = std::string("DeleteKeyTree ") + bench::ShapeName(shape);
+    std::string name = families[2 + static_cast<int>(shape)];
     for (int size : kSizes) {
       benchmark::RegisterBenchmark(name.c_str(), DeleteTree, shape)
           ->Arg(size)
@@ -313,10 +328,11 @@ void Register() {
 
 }  // namespace
 
-// Runs every benchmark as seven repetitions of one timed run each, with
-// only their aggregates reported, unless the command line says otherwise;
-// --warm leaves the caches as they are between runs. Missed goals are
-// reported, not failed: the exit status is 1 only when a benchmark failed.
+// Runs every benchmark as fifteen repetitions of one timed run each, in
+// random order, with only their aggregates reported, unless the command
+// line says otherwise; --warm leaves the caches as they are between runs.
+// Missed goals are reported, not failed: the exit status is 1 only when a
+// benchmark failed.
 int main(int argc, char** argv) {
   std::vector<char*> args;
   for (int i = 0; i < argc; ++i) {
@@ -325,9 +341,12 @@ int main(int argc, char** argv) {
     else
       args.push_back(argv[i]);
   }
-  char repetitions[] = "--benchmark_repetitions=7";
+  char repetitions[] = "--benchmark_repetitions=15";
   char aggregatesOnly[] = "--benchmark_report_aggregates_only=true";
-  args.insert(args.begin() + 1, {repetitions, aggregatesOnly});
+  // The repetitions of all benchmarks in random order, so that a spell of
+  // load from elsewhere falls on every size alike, not on one.
+  char interleaved[] = "--benchmark_enable_random_interleaving=true";
+  args.insert(args.begin() + 1, {repetitions, aggregatesOnly, interleaved});
   int count = static_cast<int>(args.size());
   benchmark::Initialize(&count, args.data());
   if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 2;
