@@ -11,7 +11,8 @@
 // Every figure is the median of several runs; the two orders alternate from
 // run to run. Everything this program adds to the registry it removes again.
 //
-//   bench.exe [runs]     (default 5)
+//   bench.exe [runs]     (default 5 for the deletions; the lookup, which
+//                         needs no rebuilding between runs, runs 3 times as often)
 
 #include <algorithm>
 #include <cstdio>
@@ -235,9 +236,12 @@ bool BenchDeletions(int runs) {
 int main(int argc, char** argv) {
   int runs = argc > 1 ? std::atoi(argv[1]) : 5;
   if (runs < 1) runs = 1;
-  std::printf("Windows benchmarks: QueryPerformanceCounter, median of %d runs\n\n", runs);
+  std::printf(
+      "Windows benchmarks: QueryPerformanceCounter, median of %d runs (deletions)\n"
+      "and of %d runs (lookup)\n\n",
+      runs, 3 * runs);
   std::fflush(stdout);
-  bool ok = BenchLookup(runs);
+  bool ok = BenchLookup(3 * runs);
   std::printf("\n");
   std::fflush(stdout);
   ok = BenchDeletions(runs) && ok;
