@@ -3,7 +3,7 @@
 # or through sudo). Does nothing when everything is already there.
 set -euo pipefail
 
-packages=(cmake make g++ googletest clang-format g++-mingw-w64-i686-posix
+packages=(cmake make g++ googletest libbenchmark-dev clang-format g++-mingw-w64-i686-posix
           binutils-mingw-w64-i686 wine wine32:i386 python3 "$@")
 
 missing=()

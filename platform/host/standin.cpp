@@ -26,6 +26,70 @@ using IndexedMap =
     __gnu_pbds::tree<K, V, std::less<K>, __gnu_pbds::rb_tree_tag,
                      __gnu_pbds::tree_order_statistics_node_update>;
 
+// An IndexedMap that remembers the element it last gave by position, so
+// that a walk forward one index at a time (the way callers enumerate) and a
+// search for the key just enumerated cost O(1) instead of O(log n) each.
+// Any insertion or erasure forgets the remembered element.
+template <typename K, typename V>
+class CursorMap : public IndexedMap<K, V> {
+  using Base = IndexedMap<K, V>;
+  using Iterator = typename Base::const_iterator;
+
+ public:
+  CursorMap() = default;
+  CursorMap(const CursorMap& other) : Base(other) {}
+  CursorMap& operator=(const CursorMap& other) {
+    Forget();
+    Base::operator=(other);
+    return *this;
+  }
+
+  template <typename... Args>
+  auto insert(Args&&... args) {
+    Forget();
+    return Base::insert(std::forward<Args>(args)...);
+  }
+  template <typename... Args>
+  auto erase(Args&&... args) {
+    Forget();
+    return Base::erase(std::forward<Args>(args)...);
+  }
+  void clear() {
+    Forget();
+    Base::clear();
+  }
+  void swap(CursorMap& other) {
+    Forget();
+    other.Forget();
+    Base::swap(other);
+  }
+
+  Iterator find_by_order(size_t n) const {
+    if (n == 0) return Remember(0, Base::begin());
+    if (known && n == position) return cursor;
+    if (known && n == position + 1 && cursor != Base::end()) return Remember(n, std::next(cursor));
+    return Remember(n, Base::find_by_order(n));
+  }
+  Iterator find(const K& key) const {
+    if (known && cursor != Base::end() && !(key < cursor->first) && !(cursor->first < key))
+      return cursor;
+    return Base::find(key);
+  }
+
+ private:
+  Iterator Remember(size_t n, Iterator it) const {
+    known = true;
+    position = n;
+    cursor = it;
+    return it;
+  }
+  void Forget() { known = false; }
+
+  mutable bool known = false;
+  mutable size_t position = 0;
+  mutable Iterator cursor;
+};
+
 std::string Upper(const std::string& s) {
   std::string u(s);
   for (char& c : u) {
@@ -46,7 +110,7 @@ struct Node {
   Node* parent = nullptr;
   bool deleted = false;
   bool denyAccess = false;
-  IndexedMap<std::string, std::shared_ptr<Node>> children;  // by upper name
+  CursorMap<std::string, std::shared_ptr<Node>> children;   // by upper name
   IndexedMap<uint64_t, Value> values;                       // creation order
   std::unordered_map<std::string, uint64_t> valueSeq;       // upper name
   uint64_t nextSeq = 0;

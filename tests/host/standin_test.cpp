@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 
 #include "platform/host/standin_control.h"
 #include "platform/platform.h"
@@ -84,6 +85,51 @@ TEST_F(StandinTest, DeleteKeyRefusesKeysWithSubKeysAndDeletedHandlesReport1018) 
   EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(HKEY_CLASSES_ROOT, "P"));
   EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegDeleteKeyA(HKEY_CLASSES_ROOT, "P"));
   EXPECT_EQ(ERROR_INVALID_PARAMETER, RegDeleteKeyA(HKEY_CLASSES_ROOT, nullptr));
+}
+
+// A forward walk is served from a remembered position; keys that come or
+// go in mid-walk, through the platform calls or the control interface, and
+// opens by another name than the one just enumerated, must not see it stale.
+TEST_F(StandinTest, EnumerationFollowsKeysThatComeAndGoMidWalk) {
+  for (const char* name : {"B", "D", "F"}) standin::CreateKey(std::string("P\\") + name);
+  standin::SetString("P\\D", "", "d");
+  standin::SetString("P\\F", "", "f");
+  HKEY parent = Open("P");
+  auto at = [parent](DWORD index) -> std::string {
+    char name[MAX_PATH];
+    DWORD length = MAX_PATH;
+    LONG rc = RegEnumKeyExA(parent, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+    return rc == ERROR_SUCCESS ? name : "error " + std::to_string(rc);
+  };
+  auto defaultOf = [parent](const char* name) -> std::string {
+    HKEY key = 0;
+    if (RegOpenKeyExA(parent, name, 0, KEY_READ, &key) != ERROR_SUCCESS) return "not opened";
+    char value[8] = "";
+    DWORD size = sizeof value;
+    RegQueryValueExA(key, "", nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size);
+    RegCloseKey(key);
+    return value;
+  };
+  EXPECT_EQ("B", at(0));
+  EXPECT_EQ("D", at(1));
+  standin::CreateKey("P\\C");  // B C D F
+  EXPECT_EQ("D", at(2));
+  EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(parent, "b"));  // C D F
+  EXPECT_EQ("F", at(2));
+  EXPECT_EQ("error 259", at(3));
+  EXPECT_EQ("D", at(1));
+  standin::RemoveKey("P\\C");  // D F
+  EXPECT_EQ("F", at(1));
+  EXPECT_EQ("D", at(0));
+  HKEY created = 0;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(parent, "A", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                           &created, nullptr));  // A D F
+  RegCloseKey(created);
+  EXPECT_EQ("D", at(1));
+  EXPECT_EQ("d", defaultOf("d"));  // the name just enumerated
+  EXPECT_EQ("f", defaultOf("F"));  // another one
+  EXPECT_EQ("not opened", defaultOf("B"));
+  RegCloseKey(parent);
 }
 
 TEST_F(StandinTest, ValuesKeepCreationOrderAndOverwritesKeepTheirPlace) {
