@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake make g++ googletest clang-format g++-mingw-w64-i686-posix
-          binutils-mingw-w64-i686 wine wine32:i386 "$@")
+          binutils-mingw-w64-i686 wine wine32:i386 clang-14 libclang-rt-14-dev "$@")
 
 missing=()
 for p in "${packages[@]}"; do
