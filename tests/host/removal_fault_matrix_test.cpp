@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fuzz/removal_invariants.h"
@@ -155,14 +156,18 @@ class FaultMatrixTest : public ::testing::Test {
     standin::SetCallHook([this](Call call) { calls_.push_back(call); });
   }
 
-  // The run on the registry as it is, and every invariant checked.
-  std::vector<std::string> RunAndCheck(const removal_check::FaultPlan& plan) {
+  // The run on the registry as it is, and every invariant checked; the
+  // state after it in `after` when given.
+  std::vector<std::string> RunAndCheck(const removal_check::FaultPlan& plan,
+                                       removal_check::Snapshot* after = nullptr) {
     plan.Arm();
     int status = RunRemoval();
     standin::SetCallHook(nullptr);
     standin::ClearFaults();
+    removal_check::Snapshot state = removal_check::Take();
     std::vector<std::string> problems =
-        removal_check::Check(before_, removal_check::Take(), targets_, plan.FailedCloses(calls_));
+        removal_check::Check(before_, state, targets_, plan.FailedCloses(calls_));
+    if (after) *after = std::move(state);
     if (status != 0) problems.push_back("exit status " + std::to_string(status));
     return problems;
   }
@@ -209,13 +214,13 @@ TEST_F(FaultMatrixTest, EveryCallFailsWithEveryErrorItCanGive) {
       Rebuild();
       removal_check::FaultPlan plan;
       plan.faults.push_back({Call::Any, n, error});
-      std::vector<std::string> problems = RunAndCheck(plan);
+      removal_check::Snapshot first;
+      std::vector<std::string> problems = RunAndCheck(plan, &first);
       if (calls_.size() < n) problems.push_back("the faulted call was never made");
 
       // The repair run keeps the invariants on its own, and both registry
       // targets are gone after it; the handle of a failed close, if any,
       // stays the only one open.
-      removal_check::Snapshot first = removal_check::Take();
       size_t leaked = standin::OpenHandleCount();
       RunRemoval();
       for (const std::string& problem :
