@@ -113,9 +113,9 @@ void CreateLink(HKEY root, const std::string& path, const std::string& target) {
     utf16 += c;
     utf16 += '\0';
   }
-  LONG rc = RegSetValueExA(key, "SymbolicLinkValue", 0, REG_LINK,
-                           reinterpret_cast<const BYTE*>(utf16.data()),
-                           static_cast<DWORD>(utf16.size()));
+  LONG rc =
+      RegSetValueExA(key, "SymbolicLinkValue", 0, REG_LINK,
+                     reinterpret_cast<const BYTE*>(utf16.data()), static_cast<DWORD>(utf16.size()));
   RegCloseKey(key);
   ASSERT_EQ(ERROR_SUCCESS, rc) << path;
 }
