@@ -33,7 +33,7 @@ RegistryKey::RegistryKey(HKEY parentKey, const char* subKey)
 
 RegistryKey::~RegistryKey() { Close(); }
 
-Status RegistryKey::Open(HKEY parentKey, const char* subKey, REGSAM access) {
+Status RegistryKey::Open(HKEY parentKey, const char* subKey, REGSAM access, DWORD options) {
   if (handle) Close();
   parent = parentKey;
   if (!subKey) {
@@ -43,7 +43,7 @@ Status RegistryKey::Open(HKEY parentKey, const char* subKey, REGSAM access) {
   }
   if (!CopyString(path, MAX_PATH, subKey)) return StatusFromError(ERROR_MORE_DATA);
   HKEY opened = 0;
-  LONG rc = RegOpenKeyExA(parent, path, 0, access, &opened);
+  LONG rc = RegOpenKeyExA(parent, path, options, access, &opened);
   if (rc != ERROR_SUCCESS) {
     handle = 0;
     return StatusFromError(rc);

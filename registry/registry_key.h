@@ -39,7 +39,9 @@ class RegistryKey {
   // Closes any held key, then opens `path` under `parent` with `access`.
   // A null path attaches to `parent` without opening anything. A path of
   // MAX_PATH characters or more is refused with ERROR_MORE_DATA's status.
-  Status Open(HKEY parent, const char* path, REGSAM access);
+  // `options` go to the platform as they are: REG_OPTION_OPEN_LINK opens a
+  // registry link itself instead of the key it leads to.
+  Status Open(HKEY parent, const char* path, REGSAM access, DWORD options = 0);
   // Closes the held key unless it is the parent's alias; Handle() becomes 0.
   void Close();
 
@@ -52,7 +54,9 @@ class RegistryKey {
   // Deletes the value `valueName` of the held key.
   Status DeleteValue(const char* valueName);
   // Deletes the sub-key `subKey` with all its sub-keys and values. Works
-  // relative to the parent when the object holds no handle.
+  // relative to the parent when the object holds no handle. Registry links
+  // are never followed: a link in the tree (or `subKey` itself) is deleted
+  // as a link, or left in place, and the key it leads to stays untouched.
   Status DeleteKeyTree(const char* subKey);
 
   // The held key, or 0.

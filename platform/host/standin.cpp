@@ -110,7 +110,8 @@ struct Node {
   Node* parent = nullptr;
   bool deleted = false;
   bool denyAccess = false;
-  CursorMap<std::string, std::shared_ptr<Node>> children;   // by upper name
+  bool link = false;  // a symbolic link: its target is its SymbolicLinkValue
+  CursorMap<std::string, std::shared_ptr<Node>> children;  // by upper name
   IndexedMap<uint64_t, Value> values;                       // creation order
   std::unordered_map<std::string, uint64_t> valueSeq;       // upper name
   uint64_t nextSeq = 0;
@@ -249,29 +250,51 @@ std::shared_ptr<Node> Child(const Node& node, const std::string& name) {
   return it == node.children.end() ? nullptr : it->second;
 }
 
-// Walks a relative path below `from`; null when a level is missing.
-std::shared_ptr<Node> Walk(std::shared_ptr<Node> from, const std::string& path,
-                           bool* denied) {
+// How a walk treats the links it meets on its way.
+enum class Links {
+  Follow,            // every level, the last included (options 0)
+  FollowButTheLast,  // the last level is the link itself (REG_OPTION_OPEN_LINK)
+  Raw,               // never: the tree as stored (the control interface)
+};
+
+// A chain of links longer than this resolves to nothing, as a loop would.
+const int kMaxLinkChain = 16;
+
+std::shared_ptr<Node> LinkTarget(Node& link, int chain);
+
+// Walks a relative path below `from`; null when a level is missing or a
+// link on the way leads nowhere.
+std::shared_ptr<Node> Walk(std::shared_ptr<Node> from, const std::string& path, bool* denied,
+                           Links links = Links::Follow, int chain = 0) {
   *denied = false;
-  for (const std::string& part : SplitPath(path)) {
-    from = Child(*from, part);
+  std::vector<std::string> parts = SplitPath(path);
+  for (size_t i = 0; i < parts.size(); ++i) {
+    from = Child(*from, parts[i]);
     if (!from) return nullptr;
+    bool last = i + 1 == parts.size();
+    if (from->link && (links == Links::Follow || (links == Links::FollowButTheLast && !last))) {
+      from = LinkTarget(*from, chain + 1);
+      if (!from) return nullptr;
+    }
   }
   if (from->denyAccess) *denied = true;
   return from;
 }
 
+std::shared_ptr<Node> AddChild(const std::shared_ptr<Node>& parent, const std::string& name) {
+  auto child = std::make_shared<Node>();
+  child->name = name;
+  child->parent = parent.get();
+  parent->children.insert(std::make_pair(Upper(name), child));
+  return child;
+}
+
+// Creates the missing levels of a path as stored, never following a link.
 std::shared_ptr<Node> Ensure(std::shared_ptr<Node> from,
                              const std::string& path) {
   for (const std::string& part : SplitPath(path)) {
     std::shared_ptr<Node> next = Child(*from, part);
-    if (!next) {
-      next = std::make_shared<Node>();
-      next->name = part;
-      next->parent = from.get();
-      from->children.insert(std::make_pair(Upper(part), next));
-    }
-    from = next;
+    from = next ? next : AddChild(from, part);
   }
   return from;
 }
@@ -292,6 +315,27 @@ Value* FindValue(Node& node, const char* name) {
   if (seq == node.valueSeq.end()) return nullptr;
   auto it = node.values.find(seq->second);
   return it == node.values.end() ? nullptr : &it->second;
+}
+
+const char kLinkValueName[] = "SymbolicLinkValue";
+
+// Resolves a link's target, an NT path held as UTF-16 in its SymbolicLinkValue.
+// Only targets below the classes root are modelled; any other is dangling.
+std::shared_ptr<Node> LinkTarget(Node& link, int chain) {
+  if (chain > kMaxLinkChain) return nullptr;
+  const Value* v = FindValue(link, kLinkValueName);
+  if (!v || v->type != REG_LINK) return nullptr;
+  std::string target;
+  for (size_t i = 0; i + 1 < v->data.size(); i += 2) {
+    if (v->data[i + 1] != 0 || v->data[i] == 0) return nullptr;  // ASCII only
+    target += v->data[i];
+  }
+  std::string root = Upper(standin::kClassesRootNtPath);
+  std::string upper = Upper(target);
+  if (upper.compare(0, root.size(), root) != 0) return nullptr;
+  if (upper.size() > root.size() && upper[root.size()] != '\\') return nullptr;
+  bool denied;
+  return Walk(S().root, target.substr(root.size()), &denied, Links::Follow, chain);
 }
 
 bool IsStringType(DWORD type) {
@@ -373,9 +417,7 @@ void DumpNode(const Node& node, const std::string& path, std::string* out) {
 // ---------------------------------------------------------------------------
 // Registry.
 
-LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access,
-                   PHKEY result) {
-  (void)options;
+LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result) {
   if (DWORD error = Gate(standin::Call::RegOpenKeyExA)) {
     if (result) *result = nullptr;
     return static_cast<LONG>(error);
@@ -403,7 +445,9 @@ LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access,
     return ERROR_SUCCESS;
   }
   bool denied;
-  std::shared_ptr<Node> node = Walk(base, path, &denied);
+  std::shared_ptr<Node> node =
+      Walk(base, path, &denied,
+           (options & REG_OPTION_OPEN_LINK) ? Links::FollowButTheLast : Links::Follow);
   if (!node) {
     *result = nullptr;
     return ERROR_FILE_NOT_FOUND;
@@ -416,9 +460,8 @@ LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access,
   return ERROR_SUCCESS;
 }
 
-LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD,
-                     REGSAM access, LPVOID, PHKEY result,
-                     LPDWORD disposition) {
+LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD options, REGSAM access, LPVOID,
+                     PHKEY result, LPDWORD disposition) {
   if (!key) return ERROR_INVALID_HANDLE;
   if (!result || !subKey) return ERROR_INVALID_PARAMETER;
   std::shared_ptr<Node> base;
@@ -426,10 +469,27 @@ LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD,
   LONG rc = Resolve(key, &base, &baseAccess);
   if (rc != ERROR_SUCCESS) return rc;
   if (subKey[0] == '\\') return ERROR_BAD_PATHNAME;
-  bool denied;
-  bool existed = Walk(base, subKey, &denied) != nullptr;
-  if (existed && denied) return ERROR_ACCESS_DENIED;
-  std::shared_ptr<Node> node = Ensure(base, subKey);
+  // Existing levels are followed where they are links; a link that leads
+  // nowhere cannot be created through.
+  std::shared_ptr<Node> node = base;
+  bool existed = true;
+  std::vector<std::string> parts = SplitPath(subKey);
+  for (size_t i = 0; i < parts.size(); ++i) {
+    bool last = i + 1 == parts.size();
+    std::shared_ptr<Node> next = Child(*node, parts[i]);
+    if (!next) {
+      existed = false;
+      next = AddChild(node, parts[i]);
+      next->link = last && (options & REG_OPTION_CREATE_LINK);
+    } else if (last && (options & REG_OPTION_CREATE_LINK)) {
+      return ERROR_ALREADY_EXISTS;
+    } else if (next->link) {
+      next = LinkTarget(*next, 1);
+      if (!next) return ERROR_FILE_NOT_FOUND;
+    }
+    node = next;
+  }
+  if (existed && node->denyAccess) return ERROR_ACCESS_DENIED;
   if (disposition)
     *disposition = existed ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
   *result = NewHandle(node, access);
@@ -532,6 +592,9 @@ LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type,
   if (rc != ERROR_SUCCESS) return rc;
   if (!(access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
   if (!data && dataSize) return ERROR_INVALID_PARAMETER;
+  // A link's target is a REG_LINK value and nothing else.
+  if (node->link && Upper(valueName ? valueName : "") == Upper(kLinkValueName) && type != REG_LINK)
+    return ERROR_ACCESS_DENIED;
   // Like the real call, a string whose next byte is a NUL is stored with it.
   if (IsStringType(type) && dataSize > 0 && data[dataSize - 1] != 0 &&
       data[dataSize] == 0)
@@ -701,6 +764,8 @@ void SetLastError(DWORD error) { lastError = error; }
 
 namespace standin {
 
+const char kClassesRootNtPath[] = "\\Registry\\Machine\\Software\\Classes";
+
 const char* CallName(Call call) {
   static const char* const kNames[] = {
       "Any",           "RegOpenKeyExA",    "RegCloseKey",
@@ -732,13 +797,35 @@ void SetString(const std::string& keyPath, const std::string& name,
 
 void RemoveKey(const std::string& path) {
   bool denied;
-  std::shared_ptr<Node> node = Walk(S().root, path, &denied);
+  std::shared_ptr<Node> node = Walk(S().root, path, &denied, Links::Raw);
   if (node && node != S().root) Unlink(*node);
 }
 
 bool KeyExists(const std::string& path) {
   bool denied;
-  return Walk(S().root, path, &denied) != nullptr;
+  return Walk(S().root, path, &denied, Links::Raw) != nullptr;
+}
+
+void CreateLink(const std::string& path, const std::string& target) {
+  std::shared_ptr<Node> node = Ensure(S().root, path);
+  node->link = true;
+  std::string utf16;
+  for (char c : target) {
+    utf16 += c;
+    utf16 += '\0';
+  }
+  StoreValue(*node, kLinkValueName, REG_LINK, utf16);
+}
+
+bool ResolvePath(const std::string& path, bool followLast, std::string* resolved) {
+  bool denied;
+  std::shared_ptr<Node> node =
+      Walk(S().root, path, &denied, followLast ? Links::Follow : Links::FollowButTheLast);
+  resolved->clear();
+  if (!node) return false;
+  for (const Node* n = node.get(); n->parent; n = n->parent)
+    *resolved = resolved->empty() ? n->name : n->name + "\\" + *resolved;
+  return true;
 }
 
 void DenyAccess(const std::string& keyPath) {

@@ -49,6 +49,17 @@ void SetString(const std::string& keyPath, const std::string& name,
 // Removes a key and everything below it, as another process might.
 void RemoveKey(const std::string& path);
 bool KeyExists(const std::string& path);
+// A symbolic link at `path` (made, or turned into one), whose target is the
+// registry path `target` in the kernel's form: below kClassesRootNtPath it
+// leads to the key of that path here, anywhere else nowhere (dangling).
+// Opening through it follows it, unless REG_OPTION_OPEN_LINK asks for the
+// link itself at the last level; the rest of this interface never follows.
+extern const char kClassesRootNtPath[];
+void CreateLink(const std::string& path, const std::string& target);
+// The stored path of the key that `path` reaches when opened the way the
+// program opens it: links followed at every level, at the last one only
+// when `followLast`. False when it leads nowhere.
+bool ResolvePath(const std::string& path, bool followLast, std::string* resolved);
 // Every open of this key fails with ERROR_ACCESS_DENIED, and so does
 // deleting it: a key protected by its security descriptor.
 void DenyAccess(const std::string& keyPath);

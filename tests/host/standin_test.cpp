@@ -211,4 +211,38 @@ TEST_F(StandinTest, LongPathFunctionCanBeMissing) {
   EXPECT_EQ(nullptr, GetModuleHandleA("nosuch"));
 }
 
+// Where the platform's own behaviour (registry_link_test.cpp) does not
+// reach: loops, targets outside what is modelled, and the control calls,
+// which see the tree as stored.
+TEST_F(StandinTest, LinksThatLoopOrLeaveTheModelLeadNowhere) {
+  const std::string root = standin::kClassesRootNtPath;
+  standin::SetString("T\\Target", "", "t");
+  standin::CreateLink("L", root + "\\T\\Target");
+  standin::CreateLink("Loop1", root + "\\Loop2");
+  standin::CreateLink("Loop2", root + "\\LOOP1");
+  standin::CreateLink("Out", "\\Registry\\User\\Elsewhere");
+
+  RegCloseKey(Open("L\\"));
+  EXPECT_EQ(nullptr, Open("Loop1", ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(nullptr, Open("Out", ERROR_FILE_NOT_FOUND));
+  HKEY link = 0;
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegOpenKeyExA(HKEY_CLASSES_ROOT, "Loop1", REG_OPTION_OPEN_LINK, KEY_READ, &link));
+  RegCloseKey(link);
+  EXPECT_EQ(ERROR_ALREADY_EXISTS,
+            RegCreateKeyExA(HKEY_CLASSES_ROOT, "L", 0, nullptr, REG_OPTION_CREATE_LINK,
+                            KEY_ALL_ACCESS, nullptr, &link, nullptr));
+
+  std::string resolved;
+  EXPECT_TRUE(standin::ResolvePath("l", true, &resolved));
+  EXPECT_EQ("T\\Target", resolved);
+  EXPECT_TRUE(standin::ResolvePath("l", false, &resolved));
+  EXPECT_EQ("L", resolved);
+  EXPECT_FALSE(standin::ResolvePath("Loop1\\x", false, &resolved));
+  standin::RemoveKey("L");
+  EXPECT_FALSE(standin::KeyExists("L"));
+  EXPECT_TRUE(standin::KeyExists("T\\Target"));
+  EXPECT_EQ(0u, standin::OpenHandleCount());
+}
+
 }  // namespace

@@ -67,9 +67,24 @@ bool ValueExists(HKEY root, const std::string& path, const std::string& name) {
   return rc == ERROR_SUCCESS;
 }
 
-void DeleteTree(HKEY root, const std::string& path) {
+namespace {
+
+// Whether the key at `path` exists, a link counting as itself.
+bool KeyOrLinkExists(HKEY root, const std::string& path) {
   HKEY key = 0;
-  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+  if (RegOpenKeyExA(root, path.c_str(), REG_OPTION_OPEN_LINK, KEY_READ, &key) != ERROR_SUCCESS)
+    return false;
+  RegCloseKey(key);
+  return true;
+}
+
+}  // namespace
+
+void DeleteTree(HKEY root, const std::string& path) {
+  // Links are deleted as links, never followed.
+  HKEY key = 0;
+  if (RegOpenKeyExA(root, path.c_str(), REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS, &key) !=
+      ERROR_SUCCESS)
     return;
   char name[1024];
   DWORD index = 0;
@@ -80,10 +95,29 @@ void DeleteTree(HKEY root, const std::string& path) {
       break;
     std::string child = path + "\\" + name;
     DeleteTree(root, child);
-    if (KeyExists(root, child)) ++index;  // cannot go: step over it
+    if (KeyOrLinkExists(root, child)) ++index;  // cannot go: step over it
   }
+  RegDeleteKeyA(key, "");
   RegCloseKey(key);
-  RegDeleteKeyA(root, path.c_str());
+}
+
+void CreateLink(HKEY root, const std::string& path, const std::string& target) {
+  HKEY key = 0;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root, path.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK,
+                                           KEY_ALL_ACCESS, nullptr, &key, nullptr))
+      << path;
+  // The target in the kernel's form, UTF-16 without a terminator.
+  std::string nt = "\\Registry\\Machine\\Software\\Classes\\" + target;
+  std::string utf16;
+  for (char c : nt) {
+    utf16 += c;
+    utf16 += '\0';
+  }
+  LONG rc =
+      RegSetValueExA(key, "SymbolicLinkValue", 0, REG_LINK,
+                     reinterpret_cast<const BYTE*>(utf16.data()), static_cast<DWORD>(utf16.size()));
+  RegCloseKey(key);
+  ASSERT_EQ(ERROR_SUCCESS, rc) << path;
 }
 
 namespace {
@@ -133,7 +167,7 @@ void DumpKey(HKEY key, const std::string& relative,
       break;
     HKEY child = 0;
     std::string childPath = relative.empty() ? name : relative + "\\" + name;
-    if (RegOpenKeyExA(key, name, 0, KEY_READ, &child) != ERROR_SUCCESS) {
+    if (RegOpenKeyExA(key, name, REG_OPTION_OPEN_LINK, KEY_READ, &child) != ERROR_SUCCESS) {
       out->push_back(childPath + " (not readable)");
       continue;
     }

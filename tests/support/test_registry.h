@@ -23,12 +23,17 @@ void SetString(HKEY root, const std::string& path, const std::string& name,
                const std::string& text);
 bool KeyExists(HKEY root, const std::string& path);
 bool ValueExists(HKEY root, const std::string& path, const std::string& name);
-// Removes the key and everything below it; a missing key is fine.
+// Removes the key and everything below it; a missing key is fine. Links
+// are removed as links, never followed.
 void DeleteTree(HKEY root, const std::string& path);
+// A registry link at `path` that leads to `target`, a path below
+// HKEY_CLASSES_ROOT that need not exist.
+void CreateLink(HKEY root, const std::string& path, const std::string& target);
 
 // The tree below `path` as lines "sub\path" and "sub\path|name|type|data",
 // keys in enumeration order and values sorted by name, so that the text
-// does not depend on the order in which the platform lists values.
+// does not depend on the order in which the platform lists values. A link
+// below `path` shows as a key with its target value, never followed.
 std::vector<std::string> DumpTree(HKEY root, const std::string& path);
 // `lines` without the lines of the key `keyPath` (relative to the dump's
 // root) and everything below it.

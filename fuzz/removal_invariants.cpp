@@ -1,0 +1,173 @@
+#include "fuzz/removal_invariants.h"
+
+#include <algorithm>
+#include <set>
+#include <sstream>
+
+#include "removal/removal_run.h"
+
+namespace removal_check {
+
+namespace {
+
+std::string Upper(std::string s) {
+  for (char& c : s)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return s;
+}
+
+// The key path of a snapshot entry.
+std::string KeyOf(const std::string& entry) { return entry.substr(0, entry.find('|')); }
+
+// The default value of the key at `path` as REG_SZ text up to its first NUL;
+// false when the key cannot be opened or the value is missing or of another
+// type. Reads through the platform, as the program does.
+bool ReadDefaultString(const std::string& path, std::string* text) {
+  HKEY key = 0;
+  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+    return false;
+  DWORD type = REG_NONE;
+  DWORD size = 0;
+  LONG rc = RegQueryValueExA(key, "", nullptr, &type, nullptr, &size);
+  std::string data(size + 1, '\0');
+  if (rc == ERROR_SUCCESS)
+    rc = RegQueryValueExA(key, "", nullptr, &type, reinterpret_cast<BYTE*>(&data[0]), &size);
+  RegCloseKey(key);
+  if (rc != ERROR_SUCCESS || type != REG_SZ) return false;
+  *text = data.substr(0, std::min<size_t>(size, data.find('\0')));
+  return true;
+}
+
+}  // namespace
+
+bool IsAtOrBelow(const std::string& path, const std::string& key) {
+  if (path.size() < key.size()) return false;
+  if (Upper(path.substr(0, key.size())) != Upper(key)) return false;
+  return path.size() == key.size() || path[key.size()] == '\\';
+}
+
+Snapshot Take() {
+  Snapshot snapshot;
+  std::istringstream dump(standin::Dump());
+  std::string line, key;
+  while (std::getline(dump, line)) {
+    if (line.compare(0, 3, "  \"") == 0) {
+      snapshot.entries.push_back(key + "|" + line);
+    } else {
+      key = line;
+      snapshot.entries.push_back(key);
+    }
+  }
+  for (const std::string& file : standin::Files()) snapshot.files.push_back(Upper(file));
+  std::sort(snapshot.entries.begin(), snapshot.entries.end());
+  std::sort(snapshot.files.begin(), snapshot.files.end());
+  return snapshot;
+}
+
+Targets FindTargets() {
+  Targets targets;
+  const std::string classKey = std::string("CLSID\\") + TargetFilterClsid;
+  standin::ResolvePath(classKey, false, &targets.classKey);
+
+  HKEY root = 0;
+  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID", 0, KEY_READ, &root) == ERROR_SUCCESS) {
+    std::vector<std::string> names;
+    for (DWORD index = 0;; ++index) {
+      char name[4096];
+      DWORD length = sizeof name;
+      if (RegEnumKeyExA(root, index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+          ERROR_SUCCESS)
+        break;
+      names.push_back(name);
+    }
+    RegCloseKey(root);
+    for (const std::string& name : names) {
+      std::string value;
+      if (!ReadDefaultString("CLSID\\" + name, &value)) continue;
+      if (!EqualsIgnoringAsciiCase(value.c_str(), ClassManagerName)) continue;
+      std::string entry;
+      if (standin::ResolvePath("CLSID\\" + name + "\\Instance\\" + TargetFilterClsid, false,
+                               &entry))
+        targets.instanceEntries.push_back(entry);
+    }
+  }
+
+  std::string stored;
+  if (ReadDefaultString(classKey + "\\InprocServer32", &stored) && !stored.empty()) {
+    targets.serverFiles.push_back(Upper(stored));
+    char longPath[4096];
+    DWORD length = GetLongPathNameA(stored.c_str(), longPath, sizeof longPath);
+    if (length > 0 && length < sizeof longPath) targets.serverFiles.push_back(Upper(longPath));
+  }
+  return targets;
+}
+
+void FaultPlan::Arm() const {
+  for (const Fault& fault : faults) standin::FailCall(fault.call, fault.n, fault.error);
+}
+
+size_t FaultPlan::FailedCloses(const std::vector<standin::Call>& calls) const {
+  std::set<size_t> failed;
+  for (const Fault& fault : faults) {
+    uint64_t seen = 0;
+    for (size_t i = 0; i < calls.size(); ++i) {
+      if (fault.call != standin::Call::Any && fault.call != calls[i]) continue;
+      if (++seen == fault.n) {
+        failed.insert(i);
+        break;
+      }
+    }
+  }
+  size_t closes = 0;
+  for (size_t i : failed) closes += calls[i] == standin::Call::RegCloseKey;
+  return closes;
+}
+
+std::vector<std::string> Check(const Snapshot& before, const Snapshot& after,
+                               const Targets& targets, size_t failedCloses) {
+  std::vector<std::string> problems;
+  for (const std::string& entry : after.entries)
+    if (!std::binary_search(before.entries.begin(), before.entries.end(), entry))
+      problems.push_back("added or changed: " + entry);
+
+  std::set<std::string> touchedEntries;
+  for (const std::string& entry : before.entries) {
+    if (std::binary_search(after.entries.begin(), after.entries.end(), entry)) continue;
+    std::string key = KeyOf(entry);
+    if (!targets.classKey.empty() && IsAtOrBelow(key, targets.classKey)) continue;
+    bool inEntry = false;
+    for (const std::string& instance : targets.instanceEntries) {
+      if (IsAtOrBelow(key, instance)) {
+        touchedEntries.insert(Upper(instance));
+        inEntry = true;
+        break;
+      }
+    }
+    if (!inEntry) problems.push_back("deleted outside the targets: " + entry);
+  }
+  if (touchedEntries.size() > 1)
+    problems.push_back("entries below more than one class manager were deleted");
+
+  size_t filesDeleted = 0;
+  for (const std::string& file : before.files) {
+    if (std::binary_search(after.files.begin(), after.files.end(), file)) continue;
+    ++filesDeleted;
+    if (std::find(targets.serverFiles.begin(), targets.serverFiles.end(), file) ==
+        targets.serverFiles.end())
+      problems.push_back("deleted a file that is not the server: " + file);
+  }
+  if (filesDeleted > 1) problems.push_back("more than one file deleted");
+  for (const std::string& file : after.files)
+    if (!std::binary_search(before.files.begin(), before.files.end(), file))
+      problems.push_back("file added: " + file);
+
+  if (standin::OpenHandleCount() != failedCloses)
+    problems.push_back("open handles after the run: " + std::to_string(standin::OpenHandleCount()) +
+                       ", failed closes: " + std::to_string(failedCloses));
+  if (standin::InvalidCloseCount() != 0)
+    problems.push_back("closes of handles not open: " +
+                       std::to_string(standin::InvalidCloseCount()));
+  return problems;
+}
+
+}  // namespace removal_check
