@@ -4,8 +4,7 @@
 
 Status StatusFromError(LONG code) {
   if (code == 0) return 0;
-  return static_cast<Status>(0x80070000u |
-                             (static_cast<uint32_t>(code) & 0xFFFFu));
+  return static_cast<Status>(0x80070000u | (static_cast<uint32_t>(code) & 0xFFFFu));
 }
 
 bool CopyString(char* destination, DWORD size, const char* source) {
@@ -20,8 +19,7 @@ bool CopyString(char* destination, DWORD size, const char* source) {
 
 RegistryKey::RegistryKey() : handle(0), parent(0) { path[0] = 0; }
 
-RegistryKey::RegistryKey(HKEY parentKey, const char* subKey)
-    : handle(0), parent(parentKey) {
+RegistryKey::RegistryKey(HKEY parentKey, const char* subKey) : handle(0), parent(parentKey) {
   path[0] = 0;
   // A path too long to hold opens nothing: opening what is left of it
   // could reach another key.
@@ -57,14 +55,14 @@ void RegistryKey::Close() {
   handle = 0;
 }
 
-char* RegistryKey::QueryStringValue(const char* valueName, const char* fallback,
-                                    char* buffer, DWORD bufferSize) {
+char* RegistryKey::QueryStringValue(const char* valueName, const char* fallback, char* buffer,
+                                    DWORD bufferSize) {
   if (bufferSize == 0) return buffer;
   if (handle) {
     DWORD type = REG_NONE;
     DWORD size = bufferSize;
-    LONG rc = RegQueryValueExA(handle, valueName, nullptr, &type,
-                               reinterpret_cast<BYTE*>(buffer), &size);
+    LONG rc =
+        RegQueryValueExA(handle, valueName, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
     if (rc == ERROR_SUCCESS && type == REG_SZ && size <= bufferSize) {
       // The stored bytes need not end in a NUL, and an empty value leaves
       // the buffer untouched: terminate within the buffer, or, when a
@@ -84,12 +82,11 @@ Status RegistryKey::DeleteValue(const char* valueName) {
   return StatusFromError(RegDeleteValueA(handle, valueName));
 }
 
-SubKeyEnumerator::SubKeyEnumerator(HKEY key)
-    : handle(key), index(0), lastWriteTime() {}
+SubKeyEnumerator::SubKeyEnumerator(HKEY key) : handle(key), index(0), lastWriteTime() {}
 
 LONG SubKeyEnumerator::Next(char* name, DWORD* nameLength) {
-  LONG rc = RegEnumKeyExA(handle, index, name, nameLength, nullptr, nullptr,
-                          nullptr, &lastWriteTime);
+  LONG rc =
+      RegEnumKeyExA(handle, index, name, nameLength, nullptr, nullptr, nullptr, &lastWriteTime);
   ++index;
   return rc;
 }
@@ -97,8 +94,7 @@ LONG SubKeyEnumerator::Next(char* name, DWORD* nameLength) {
 ValueEnumerator::ValueEnumerator(HKEY key) : handle(key), index(0) {}
 
 LONG ValueEnumerator::Next(char* name, DWORD* nameLength) {
-  LONG rc = RegEnumValueA(handle, index, name, nameLength, nullptr, nullptr,
-                          nullptr, nullptr);
+  LONG rc = RegEnumValueA(handle, index, name, nameLength, nullptr, nullptr, nullptr, nullptr);
   ++index;
   return rc;
 }

@@ -49,8 +49,8 @@ class RegistryKey {
   // always terminated within it. A missing key or value, another type, or a
   // value that does not fit with its terminator yields `fallback` instead.
   // Returns `buffer`.
-  char* QueryStringValue(const char* valueName, const char* fallback,
-                         char* buffer, DWORD bufferSize);
+  char* QueryStringValue(const char* valueName, const char* fallback, char* buffer,
+                         DWORD bufferSize);
   // Deletes the value `valueName` of the held key.
   Status DeleteValue(const char* valueName);
   // Deletes the sub-key `subKey` with all its sub-keys and values. Works

@@ -9,15 +9,13 @@ GetLongPathNameFunction pfnGetLongPathName = nullptr;
 
 namespace {
 
-char FoldAsciiCase(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
+char FoldAsciiCase(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 void ResolveLongPathFunction() {
   FARPROC proc = GetProcAddress(GetModuleHandleA("kernel32"), "GetLongPathNameA");
   // Through a generic function pointer: the two signatures differ.
-  pfnGetLongPathName = reinterpret_cast<GetLongPathNameFunction>(
-      reinterpret_cast<void (*)()>(proc));
+  pfnGetLongPathName =
+      reinterpret_cast<GetLongPathNameFunction>(reinterpret_cast<void (*)()>(proc));
 }
 
 }  // namespace
@@ -29,8 +27,8 @@ bool EqualsIgnoringAsciiCase(const char* value, const char* expected) {
   }
 }
 
-void FindClassManager(RegistryKey& clsidKey, RegistryKey& probeKey,
-                      char* nameBuffer, char* valueBuffer, char* managerClsid) {
+void FindClassManager(RegistryKey& clsidKey, RegistryKey& probeKey, char* nameBuffer,
+                      char* valueBuffer, char* managerClsid) {
   managerClsid[0] = 0;
   SubKeyEnumerator cursor(clsidKey.Handle());
   valueBuffer[0] = 0;

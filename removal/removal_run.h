@@ -27,5 +27,5 @@ bool EqualsIgnoringAsciiCase(const char* value, const char* expected);
 // `probeKey`, and copies into `managerClsid` the name of the first whose
 // default value is ClassManagerName; empty when none is. The buffers are
 // the run's, each kNameBufferLength long.
-void FindClassManager(RegistryKey& clsidKey, RegistryKey& probeKey,
-                      char* nameBuffer, char* valueBuffer, char* managerClsid);
+void FindClassManager(RegistryKey& clsidKey, RegistryKey& probeKey, char* nameBuffer,
+                      char* valueBuffer, char* managerClsid);

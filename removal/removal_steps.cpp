@@ -29,8 +29,7 @@ bool ComposeKeyPath(char* out, const char* name, const char* suffix) {
 }
 
 // The instance entry below the class manager's "Instance" key.
-void RemoveInstanceEntry(const char* managerClsid, RegistryKey& workKey,
-                         char* nameBuffer) {
+void RemoveInstanceEntry(const char* managerClsid, RegistryKey& workKey, char* nameBuffer) {
   if (managerClsid[0] == 0) return;
   if (!ComposeKeyPath(nameBuffer, managerClsid, "\\Instance")) return;
   workKey.Open(HKEY_CLASSES_ROOT, nameBuffer, KEY_ALL_ACCESS);
@@ -38,20 +37,17 @@ void RemoveInstanceEntry(const char* managerClsid, RegistryKey& workKey,
 }
 
 // The server file named by the default value of "InprocServer32".
-void RemoveServerFile(RegistryKey& workKey, char* nameBuffer,
-                      char* valueBuffer, char* longPathBuffer) {
+void RemoveServerFile(RegistryKey& workKey, char* nameBuffer, char* valueBuffer,
+                      char* longPathBuffer) {
   ComposeKeyPath(nameBuffer, TargetFilterClsid, "\\InprocServer32");
   workKey.Open(HKEY_CLASSES_ROOT, nameBuffer, KEY_ALL_ACCESS);
   if (!workKey.Handle()) return;
-  const char* storedPath =
-      workKey.QueryStringValue("", "", valueBuffer, kNameBufferLength);
+  const char* storedPath = workKey.QueryStringValue("", "", valueBuffer, kNameBufferLength);
   if (storedPath[0] == 0) return;
   // A result of kNameBufferLength or more is the size the long form needs;
   // the buffer was left unfilled, so the stored path is used instead.
-  DWORD length = pfnGetLongPathName
-                     ? pfnGetLongPathName(storedPath, longPathBuffer,
-                                          kNameBufferLength)
-                     : 0;
+  DWORD length =
+      pfnGetLongPathName ? pfnGetLongPathName(storedPath, longPathBuffer, kNameBufferLength) : 0;
   if (length == 0 || length >= kNameBufferLength)
     CopyString(longPathBuffer, kNameBufferLength, storedPath);
   DeleteFileA(longPathBuffer);
@@ -59,8 +55,8 @@ void RemoveServerFile(RegistryKey& workKey, char* nameBuffer,
 
 }  // namespace
 
-void RemoveFilter(const char* managerClsid, RegistryKey& workKey,
-                  char* nameBuffer, char* valueBuffer, char* longPathBuffer) {
+void RemoveFilter(const char* managerClsid, RegistryKey& workKey, char* nameBuffer,
+                  char* valueBuffer, char* longPathBuffer) {
   RemoveInstanceEntry(managerClsid, workKey, nameBuffer);
 
   ComposeKeyPath(nameBuffer, TargetFilterClsid, "");

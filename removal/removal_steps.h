@@ -9,5 +9,5 @@
 // system gives one), and its class key below "CLSID" with everything below
 // it. Every key is opened with `workKey`; the three buffers are the run's,
 // each kNameBufferLength long. Every failure is ignored.
-void RemoveFilter(const char* managerClsid, RegistryKey& workKey,
-                  char* nameBuffer, char* valueBuffer, char* longPathBuffer);
+void RemoveFilter(const char* managerClsid, RegistryKey& workKey, char* nameBuffer,
+                  char* valueBuffer, char* longPathBuffer);

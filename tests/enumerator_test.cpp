@@ -66,8 +66,7 @@ TEST_F(EnumeratorTest, SubKeysComeSortedWithoutRegardToCaseInTheirOwnCase) {
     test_support::CreateKey(HKEY_CLASSES_ROOT, scratch.Below(name));
   RegistryKey key(HKEY_CLASSES_ROOT, scratch.Path().c_str());
   SubKeyEnumerator cursor(key.Handle());
-  EXPECT_EQ((std::vector<std::string>{"10", "9", "Alpha", "alpha2", "beta", "GAMMA",
-                                      "{0A}"}),
+  EXPECT_EQ((std::vector<std::string>{"10", "9", "Alpha", "alpha2", "beta", "GAMMA", "{0A}"}),
             WalkAll(cursor));
 }
 

@@ -21,8 +21,7 @@ class KeyTreeTest : public ::testing::Test {
 
   void SetUp() override {
     // A neighbour that must survive every deletion.
-    test_support::SetString(HKEY_CLASSES_ROOT, scratch.Below("neighbour\\deep"), "n",
-                            "keep");
+    test_support::SetString(HKEY_CLASSES_ROOT, scratch.Below("neighbour\\deep"), "n", "keep");
     test_support::SetString(HKEY_CLASSES_ROOT, scratch.Path(), "", "root value");
   }
 
@@ -66,8 +65,8 @@ TEST_F(KeyTreeTest, WideKeyWhoseIndicesShiftOnEveryDeletion) {
     test_support::SetString(HKEY_CLASSES_ROOT, child, "v" + std::to_string(i), "x");
   }
   for (int i = 0; i < 20; ++i)
-    test_support::SetString(HKEY_CLASSES_ROOT, scratch.Below("wide"),
-                            "value" + std::to_string(i), "x");
+    test_support::SetString(HKEY_CLASSES_ROOT, scratch.Below("wide"), "value" + std::to_string(i),
+                            "x");
   ExpectDeletedAlone("wide");
 }
 
@@ -97,8 +96,7 @@ TEST_F(KeyTreeTest, ObjectWhoseOpenFailedDeletesRelativeToItsParent) {
 }
 
 TEST_F(KeyTreeTest, MultiLevelNameDeletesTheTreeOfTheLastLevelOnly) {
-  test_support::SetString(HKEY_CLASSES_ROOT, scratch.Below("outer\\inner\\leaf"), "v",
-                          "x");
+  test_support::SetString(HKEY_CLASSES_ROOT, scratch.Below("outer\\inner\\leaf"), "v", "x");
   std::vector<std::string> before = Dump();
   RegistryKey key(HKEY_CLASSES_ROOT, scratch.Path().c_str());
   EXPECT_EQ(0, key.DeleteKeyTree("outer\\inner"));

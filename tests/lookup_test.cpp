@@ -17,14 +17,10 @@ TEST(EqualsIgnoringAsciiCaseTest, FoldsOnlyTheLettersAToZ) {
     const char* value;
     bool equal;
   } cases[] = {
-      {"ActiveMovie Filter Class Manager", true},
-      {"activemovie filter class manager", true},
-      {"ACTIVEMOVIE FILTER CLASS MANAGER", true},
-      {"ActiveMovie Filter Class Manager ", false},
-      {" ActiveMovie Filter Class Manager", false},
-      {"ActiveMovie Filter Class Manage", false},
-      {"ActiveMovie_Filter Class Manager", false},
-      {"", false},
+      {"ActiveMovie Filter Class Manager", true},   {"activemovie filter class manager", true},
+      {"ACTIVEMOVIE FILTER CLASS MANAGER", true},   {"ActiveMovie Filter Class Manager ", false},
+      {" ActiveMovie Filter Class Manager", false}, {"ActiveMovie Filter Class Manage", false},
+      {"ActiveMovie_Filter Class Manager", false},  {"", false},
   };
   for (const Case& c : cases)
     EXPECT_EQ(c.equal, EqualsIgnoringAsciiCase(c.value, ClassManagerName)) << c.value;
@@ -94,11 +90,9 @@ TEST_F(LookupTest, DefaultValuesThatCannotMatchAreSkipped) {
   AddClass("{10000000-0000-0000-0000-000000000002}", REG_BINARY,
            std::string(ClassManagerName) + '\0');
   AddClass("{10000000-0000-0000-0000-000000000003}", std::string(400, 'A'));
-  test_support::CreateKey(HKEY_CLASSES_ROOT,
-                          root.Below("{10000000-0000-0000-0000-000000000004}"));
-  test_support::SetString(HKEY_CLASSES_ROOT,
-                          root.Below("{10000000-0000-0000-0000-000000000005}"), "Name",
-                          ClassManagerName);
+  test_support::CreateKey(HKEY_CLASSES_ROOT, root.Below("{10000000-0000-0000-0000-000000000004}"));
+  test_support::SetString(HKEY_CLASSES_ROOT, root.Below("{10000000-0000-0000-0000-000000000005}"),
+                          "Name", ClassManagerName);
   AddClass("{10000000-0000-0000-0000-000000000006}", ClassManagerName);
   EXPECT_EQ("{10000000-0000-0000-0000-000000000006}", Find());
 }

@@ -1,13 +1,14 @@
 // RegistryKey against the platform's registry: open, re-open, attach,
 // close, string reads and value deletion. Runs on both builds.
 
+#include "registry/registry_key.h"
+
 #include <gtest/gtest.h>
 
 #include <cctype>
 #include <cstring>
 #include <string>
 
-#include "registry/registry_key.h"
 #include "support/test_registry.h"
 
 namespace {
@@ -142,8 +143,7 @@ class QueryStringValueTest : public RegistryKeyTest,
 
 TEST_P(QueryStringValueTest, ReadsTerminatedWithinTheBufferOrFallsBack) {
   const StringCase& c = GetParam();
-  if (c.present)
-    test_support::SetValue(HKEY_CLASSES_ROOT, scratch.Path(), "", c.type, c.stored);
+  if (c.present) test_support::SetValue(HKEY_CLASSES_ROOT, scratch.Path(), "", c.type, c.stored);
   RegistryKey key(HKEY_CLASSES_ROOT, scratch.Path().c_str());
   ASSERT_NE(nullptr, key.Handle());
 

@@ -147,4 +147,29 @@ bool AddClassManagerLast(HKEY classRoot) {
   return ok;
 }
 
+bool FloorLookup(HKEY classRoot, REGSAM access, char* name, int* visited) {
+  if (visited) *visited = 0;
+  for (DWORD index = 0;; ++index) {
+    DWORD nameLength = kNameBufferLength;
+    if (RegEnumKeyExA(classRoot, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS)
+      return false;
+    if (visited) ++*visited;
+    HKEY key = 0;
+    if (RegOpenKeyExA(classRoot, name, 0, access, &key) != ERROR_SUCCESS) continue;
+    char value[kNameBufferLength];
+    DWORD size = sizeof value - 1;
+    DWORD type = 0;
+    bool matched = false;
+    if (RegQueryValueExA(key, "", nullptr, &type, reinterpret_cast<BYTE*>(value), &size) ==
+            ERROR_SUCCESS &&
+        type == REG_SZ) {
+      value[size] = 0;
+      matched = EqualsIgnoringAsciiCase(value, ClassManagerName);
+    }
+    RegCloseKey(key);
+    if (matched) return true;
+  }
+}
+
 }  // namespace bench

@@ -38,4 +38,12 @@ extern const char kLastClassKey[];
 // Adds kLastClassKey with the class manager's name as default value.
 bool AddClassManagerLast(HKEY classRoot);
 
+// The floor of the class-manager lookup: only the calls it must make for
+// each class key below `classRoot` (enumerate, open with `access`, read the
+// default value, close) and the comparison, on raw handles. Stops at the
+// first class manager, whose name is left in `name` (kNameBufferLength
+// bytes); returns whether one was found. Counts the keys enumerated in
+// `visited` when given.
+bool FloorLookup(HKEY classRoot, REGSAM access, char* name, int* visited = nullptr);
+
 }  // namespace bench

@@ -174,25 +174,7 @@ void LookupFloor(benchmark::State& state) {
   for (auto _ : state) {
     TimeRun(state, counter, [&] {
       HKEY classRoot = OpenPath("CLSID");
-      matched = false;
-      for (DWORD index = 0; !matched; ++index) {
-        DWORD nameLength = sizeof name;
-        if (RegEnumKeyExA(classRoot, index, name, &nameLength, nullptr, nullptr, nullptr,
-                          nullptr) != ERROR_SUCCESS)
-          break;
-        HKEY key = 0;
-        if (RegOpenKeyExA(classRoot, name, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) continue;
-        char value[kNameBufferLength];
-        DWORD size = sizeof value - 1;
-        DWORD type = 0;
-        if (RegQueryValueExA(key, "", nullptr, &type, reinterpret_cast<BYTE*>(value), &size) ==
-                ERROR_SUCCESS &&
-            type == REG_SZ) {
-          value[size] = 0;
-          matched = EqualsIgnoringAsciiCase(value, ClassManagerName);
-        }
-        RegCloseKey(key);
-      }
+      matched = bench::FloorLookup(classRoot, KEY_QUERY_VALUE, name);
       RegCloseKey(classRoot);
     });
   }

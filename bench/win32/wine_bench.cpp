@@ -74,28 +74,11 @@ double TimeFloor(REGSAM access, int* visited) {
   HKEY classRoot = 0;
   RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID", 0, KEY_ENUMERATE_SUB_KEYS, &classRoot);
   *visited = 0;
-  bool matched = false;
-  for (DWORD index = 0; classRoot && !matched; ++index) {
+  if (classRoot) {
     char name[kNameBufferLength];
-    DWORD nameLength = sizeof name;
-    if (RegEnumKeyExA(classRoot, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) !=
-        ERROR_SUCCESS)
-      break;
-    ++*visited;
-    HKEY key = 0;
-    if (RegOpenKeyExA(classRoot, name, 0, access, &key) != ERROR_SUCCESS) continue;
-    char value[kNameBufferLength];
-    DWORD size = sizeof value - 1;
-    DWORD type = 0;
-    if (RegQueryValueExA(key, "", nullptr, &type, reinterpret_cast<BYTE*>(value), &size) ==
-            ERROR_SUCCESS &&
-        type == REG_SZ) {
-      value[size] = 0;
-      matched = EqualsIgnoringAsciiCase(value, ClassManagerName);
-    }
-    RegCloseKey(key);
+    bench::FloorLookup(classRoot, access, name, visited);
+    RegCloseKey(classRoot);
   }
-  if (classRoot) RegCloseKey(classRoot);
   return Now() - start;
 }
 

@@ -82,22 +82,18 @@ typedef FILETIME* PFILETIME;
 #define REG_OPENED_EXISTING_KEY 2
 
 // Registry.
-LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access,
-                   PHKEY result);
-LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass,
-                     DWORD options, REGSAM access, LPVOID security,
-                     PHKEY result, LPDWORD disposition);
+LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result);
+LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DWORD options,
+                     REGSAM access, LPVOID security, PHKEY result, LPDWORD disposition);
 LONG RegCloseKey(HKEY key);
-LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength,
-                   LPDWORD reserved, LPSTR keyClass, LPDWORD classLength,
-                   PFILETIME lastWriteTime);
-LONG RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength,
-                   LPDWORD reserved, LPDWORD type, LPBYTE data,
-                   LPDWORD dataSize);
-LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved,
-                      LPDWORD type, LPBYTE data, LPDWORD dataSize);
-LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type,
-                    const BYTE* data, DWORD dataSize);
+LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, LPDWORD reserved,
+                   LPSTR keyClass, LPDWORD classLength, PFILETIME lastWriteTime);
+LONG RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, LPDWORD reserved,
+                   LPDWORD type, LPBYTE data, LPDWORD dataSize);
+LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                      LPDWORD dataSize);
+LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
+                    DWORD dataSize);
 LONG RegDeleteValueA(HKEY key, LPCSTR valueName);
 LONG RegDeleteKeyA(HKEY key, LPCSTR subKey);
 

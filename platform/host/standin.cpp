@@ -5,11 +5,10 @@
 // too-small-buffer behaviour of each call, handle values that are reused, and
 // ERROR_KEY_DELETED on handles whose key went away.
 
-#include <ext/pb_ds/assoc_container.hpp>
-#include <ext/pb_ds/tree_policy.hpp>
-
 #include <algorithm>
 #include <cstring>
+#include <ext/pb_ds/assoc_container.hpp>
+#include <ext/pb_ds/tree_policy.hpp>
 #include <map>
 #include <memory>
 #include <set>
@@ -22,9 +21,8 @@ namespace {
 
 // An ordered container whose n-th element is found in O(log n).
 template <typename K, typename V>
-using IndexedMap =
-    __gnu_pbds::tree<K, V, std::less<K>, __gnu_pbds::rb_tree_tag,
-                     __gnu_pbds::tree_order_statistics_node_update>;
+using IndexedMap = __gnu_pbds::tree<K, V, std::less<K>, __gnu_pbds::rb_tree_tag,
+                                    __gnu_pbds::tree_order_statistics_node_update>;
 
 // An IndexedMap that remembers the element it last gave by position, so
 // that a walk forward one index at a time (the way callers enumerate) and a
@@ -112,8 +110,8 @@ struct Node {
   bool denyAccess = false;
   bool link = false;  // a symbolic link: its target is its SymbolicLinkValue
   CursorMap<std::string, std::shared_ptr<Node>> children;  // by upper name
-  IndexedMap<uint64_t, Value> values;                       // creation order
-  std::unordered_map<std::string, uint64_t> valueSeq;       // upper name
+  IndexedMap<uint64_t, Value> values;                      // creation order
+  std::unordered_map<std::string, uint64_t> valueSeq;      // upper name
   uint64_t nextSeq = 0;
 };
 
@@ -145,7 +143,7 @@ struct State {
   std::function<void(standin::Call)> hook;
   bool inHook = false;
   bool longPathPresent = true;
-  std::map<std::string, FileEntry> files;        // by upper path
+  std::map<std::string, FileEntry> files;          // by upper path
   std::map<std::string, std::string> shortToLong;  // upper short -> long
 };
 
@@ -183,9 +181,7 @@ DWORD Gate(standin::Call call) {
 
 const uintptr_t kPredefinedBase = 0x80000000u;
 
-bool IsPredefined(HKEY key) {
-  return reinterpret_cast<uintptr_t>(key) >= kPredefinedBase;
-}
+bool IsPredefined(HKEY key) { return reinterpret_cast<uintptr_t>(key) >= kPredefinedBase; }
 
 HKEY HandleForSlot(size_t slot) {
   return reinterpret_cast<HKEY>(static_cast<uintptr_t>((slot + 1) * 4));
@@ -214,6 +210,22 @@ LONG Resolve(HKEY key, std::shared_ptr<Node>* node, REGSAM* access) {
   *node = open->node;
   *access = open->access;
   return ERROR_SUCCESS;
+}
+
+// Resolves a handle to its key and checks that it was opened with the
+// rights `needed`.
+LONG ResolveWithAccess(HKEY key, REGSAM needed, std::shared_ptr<Node>* node) {
+  REGSAM access;
+  LONG rc = Resolve(key, node, &access);
+  if (rc != ERROR_SUCCESS) return rc;
+  return (access & needed) == needed ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+}
+
+// The start of every call on an open key that the program makes: counts
+// the call, reports an armed fault, then resolves the handle as above.
+LONG EnterKeyCall(standin::Call call, HKEY key, REGSAM needed, std::shared_ptr<Node>* node) {
+  if (DWORD error = Gate(call)) return static_cast<LONG>(error);
+  return ResolveWithAccess(key, needed, node);
 }
 
 HKEY NewHandle(const std::shared_ptr<Node>& node, REGSAM access) {
@@ -290,8 +302,7 @@ std::shared_ptr<Node> AddChild(const std::shared_ptr<Node>& parent, const std::s
 }
 
 // Creates the missing levels of a path as stored, never following a link.
-std::shared_ptr<Node> Ensure(std::shared_ptr<Node> from,
-                             const std::string& path) {
+std::shared_ptr<Node> Ensure(std::shared_ptr<Node> from, const std::string& path) {
   for (const std::string& part : SplitPath(path)) {
     std::shared_ptr<Node> next = Child(*from, part);
     from = next ? next : AddChild(from, part);
@@ -342,8 +353,7 @@ bool IsStringType(DWORD type) {
   return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
 }
 
-void StoreValue(Node& node, const std::string& name, DWORD type,
-                const std::string& data) {
+void StoreValue(Node& node, const std::string& name, DWORD type, const std::string& data) {
   std::string upper = Upper(name);
   auto seq = node.valueSeq.find(upper);
   if (seq != node.valueSeq.end()) {
@@ -376,8 +386,7 @@ LONG CopyData(const Value& v, LPBYTE data, LPDWORD dataSize) {
     return ERROR_MORE_DATA;
   }
   if (size > 0) std::memcpy(data, v.data.data(), size);
-  if (IsStringType(v.type) && size > 0 && *dataSize > size &&
-      v.data[size - 1] != '\0')
+  if (IsStringType(v.type) && size > 0 && *dataSize > size && v.data[size - 1] != '\0')
     data[size] = 0;
   *dataSize = size;
   return ERROR_SUCCESS;
@@ -406,8 +415,7 @@ void DumpNode(const Node& node, const std::string& path, std::string* out) {
     *out += "]\n";
   }
   for (const auto& child : node.children) {
-    DumpNode(*child.second,
-             path.empty() ? child.second->name : path + "\\" + child.second->name,
+    DumpNode(*child.second, path.empty() ? child.second->name : path + "\\" + child.second->name,
              out);
   }
 }
@@ -490,15 +498,13 @@ LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD options, REGSA
     node = next;
   }
   if (existed && node->denyAccess) return ERROR_ACCESS_DENIED;
-  if (disposition)
-    *disposition = existed ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
+  if (disposition) *disposition = existed ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
   *result = NewHandle(node, access);
   return ERROR_SUCCESS;
 }
 
 LONG RegCloseKey(HKEY key) {
-  if (DWORD error = Gate(standin::Call::RegCloseKey))
-    return static_cast<LONG>(error);
+  if (DWORD error = Gate(standin::Call::RegCloseKey)) return static_cast<LONG>(error);
   if (!key) return ERROR_INVALID_HANDLE;
   if (IsPredefined(key)) return ERROR_SUCCESS;
   OpenKey* open = SlotForHandle(key);
@@ -514,16 +520,11 @@ LONG RegCloseKey(HKEY key) {
   return ERROR_SUCCESS;
 }
 
-LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength,
-                   LPDWORD, LPSTR keyClass, LPDWORD classLength,
-                   PFILETIME lastWriteTime) {
-  if (DWORD error = Gate(standin::Call::RegEnumKeyExA))
-    return static_cast<LONG>(error);
+LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, LPDWORD, LPSTR keyClass,
+                   LPDWORD classLength, PFILETIME lastWriteTime) {
   std::shared_ptr<Node> node;
-  REGSAM access;
-  LONG rc = Resolve(key, &node, &access);
-  if (rc != ERROR_SUCCESS) return rc;
-  if (!(access & KEY_ENUMERATE_SUB_KEYS)) return ERROR_ACCESS_DENIED;
+  if (LONG rc = EnterKeyCall(standin::Call::RegEnumKeyExA, key, KEY_ENUMERATE_SUB_KEYS, &node))
+    return rc;
   if (!name || !nameLength) return ERROR_INVALID_PARAMETER;
   if (index >= node->children.size()) return ERROR_NO_MORE_ITEMS;
   const std::string& found = node->children.find_by_order(index)->second->name;
@@ -538,15 +539,10 @@ LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength,
   return ERROR_SUCCESS;
 }
 
-LONG RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength,
-                   LPDWORD, LPDWORD type, LPBYTE data, LPDWORD dataSize) {
-  if (DWORD error = Gate(standin::Call::RegEnumValueA))
-    return static_cast<LONG>(error);
+LONG RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, LPDWORD, LPDWORD type,
+                   LPBYTE data, LPDWORD dataSize) {
   std::shared_ptr<Node> node;
-  REGSAM access;
-  LONG rc = Resolve(key, &node, &access);
-  if (rc != ERROR_SUCCESS) return rc;
-  if (!(access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
+  if (LONG rc = EnterKeyCall(standin::Call::RegEnumValueA, key, KEY_QUERY_VALUE, &node)) return rc;
   if (!name || !nameLength) return ERROR_INVALID_PARAMETER;
   if (index >= node->values.size()) return ERROR_NO_MORE_ITEMS;
   const Value& v = node->values.find_by_order(index)->second;
@@ -564,15 +560,11 @@ LONG RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength,
   return CopyData(v, data, dataSize);
 }
 
-LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD, LPDWORD type,
-                      LPBYTE data, LPDWORD dataSize) {
-  if (DWORD error = Gate(standin::Call::RegQueryValueExA))
-    return static_cast<LONG>(error);
+LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD, LPDWORD type, LPBYTE data,
+                      LPDWORD dataSize) {
   std::shared_ptr<Node> node;
-  REGSAM access;
-  LONG rc = Resolve(key, &node, &access);
-  if (rc != ERROR_SUCCESS) return rc;
-  if (!(access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
+  if (LONG rc = EnterKeyCall(standin::Call::RegQueryValueExA, key, KEY_QUERY_VALUE, &node))
+    return rc;
   if (data && !dataSize) return ERROR_INVALID_PARAMETER;
   const Value* v = FindValue(*node, valueName);
   if (!v) {
@@ -584,20 +576,16 @@ LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD, LPDWORD type,
   return CopyData(*v, data, dataSize);
 }
 
-LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type,
-                    const BYTE* data, DWORD dataSize) {
+LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE* data,
+                    DWORD dataSize) {
   std::shared_ptr<Node> node;
-  REGSAM access;
-  LONG rc = Resolve(key, &node, &access);
-  if (rc != ERROR_SUCCESS) return rc;
-  if (!(access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
+  if (LONG rc = ResolveWithAccess(key, KEY_SET_VALUE, &node)) return rc;
   if (!data && dataSize) return ERROR_INVALID_PARAMETER;
   // A link's target is a REG_LINK value and nothing else.
   if (node->link && Upper(valueName ? valueName : "") == Upper(kLinkValueName) && type != REG_LINK)
     return ERROR_ACCESS_DENIED;
   // Like the real call, a string whose next byte is a NUL is stored with it.
-  if (IsStringType(type) && dataSize > 0 && data[dataSize - 1] != 0 &&
-      data[dataSize] == 0)
+  if (IsStringType(type) && dataSize > 0 && data[dataSize - 1] != 0 && data[dataSize] == 0)
     dataSize++;
   StoreValue(*node, valueName ? valueName : "", type,
              std::string(reinterpret_cast<const char*>(data), dataSize));
@@ -605,26 +593,19 @@ LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type,
 }
 
 LONG RegDeleteValueA(HKEY key, LPCSTR valueName) {
-  if (DWORD error = Gate(standin::Call::RegDeleteValueA))
-    return static_cast<LONG>(error);
   std::shared_ptr<Node> node;
-  REGSAM access;
-  LONG rc = Resolve(key, &node, &access);
-  if (rc != ERROR_SUCCESS) return rc;
-  if (!(access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
+  if (LONG rc = EnterKeyCall(standin::Call::RegDeleteValueA, key, KEY_SET_VALUE, &node)) return rc;
   std::string upper = Upper(valueName ? valueName : "");
   auto seq = node->valueSeq.find(upper);
   if (seq == node->valueSeq.end()) return ERROR_FILE_NOT_FOUND;
-  if (node->values.find(seq->second)->second.protectedFromDelete)
-    return ERROR_ACCESS_DENIED;
+  if (node->values.find(seq->second)->second.protectedFromDelete) return ERROR_ACCESS_DENIED;
   node->values.erase(seq->second);
   node->valueSeq.erase(seq);
   return ERROR_SUCCESS;
 }
 
 LONG RegDeleteKeyA(HKEY key, LPCSTR subKey) {
-  if (DWORD error = Gate(standin::Call::RegDeleteKeyA))
-    return static_cast<LONG>(error);
+  if (DWORD error = Gate(standin::Call::RegDeleteKeyA)) return static_cast<LONG>(error);
   if (!subKey) return ERROR_INVALID_PARAMETER;
   std::shared_ptr<Node> base;
   REGSAM access;
@@ -663,10 +644,9 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR procName) {
     lastError = error;
     return nullptr;
   }
-  if (module == kKernel32 && procName &&
-      std::strcmp(procName, "GetLongPathNameA") == 0 && S().longPathPresent)
-    return reinterpret_cast<FARPROC>(
-        reinterpret_cast<void (*)()>(&GetLongPathNameA));
+  if (module == kKernel32 && procName && std::strcmp(procName, "GetLongPathNameA") == 0 &&
+      S().longPathPresent)
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&GetLongPathNameA));
   lastError = ERROR_PROC_NOT_FOUND;
   return nullptr;
 }
@@ -750,8 +730,7 @@ DWORD GetShortPathNameA(LPCSTR longPath, LPSTR shortPath, DWORD bufferLength) {
       break;
     }
   }
-  if (!shortPath || bufferLength <= result.size())
-    return static_cast<DWORD>(result.size() + 1);
+  if (!shortPath || bufferLength <= result.size()) return static_cast<DWORD>(result.size() + 1);
   std::memmove(shortPath, result.c_str(), result.size() + 1);
   return static_cast<DWORD>(result.size());
 }
@@ -767,11 +746,18 @@ namespace standin {
 const char kClassesRootNtPath[] = "\\Registry\\Machine\\Software\\Classes";
 
 const char* CallName(Call call) {
-  static const char* const kNames[] = {
-      "Any",           "RegOpenKeyExA",    "RegCloseKey",
-      "RegEnumKeyExA", "RegEnumValueA",    "RegQueryValueExA",
-      "RegDeleteValueA", "RegDeleteKeyA",  "GetModuleHandleA",
-      "GetProcAddress", "DeleteFileA",     "GetLongPathNameA"};
+  static const char* const kNames[] = {"Any",
+                                       "RegOpenKeyExA",
+                                       "RegCloseKey",
+                                       "RegEnumKeyExA",
+                                       "RegEnumValueA",
+                                       "RegQueryValueExA",
+                                       "RegDeleteValueA",
+                                       "RegDeleteKeyA",
+                                       "GetModuleHandleA",
+                                       "GetProcAddress",
+                                       "DeleteFileA",
+                                       "GetLongPathNameA"};
   size_t i = static_cast<size_t>(call);
   return i < sizeof(kNames) / sizeof(kNames[0]) ? kNames[i] : "?";
 }
@@ -789,10 +775,9 @@ void SetValue(const std::string& keyPath, const std::string& name, DWORD type,
   StoreValue(*Ensure(S().root, keyPath), name, type, bytes);
 }
 
-void SetString(const std::string& keyPath, const std::string& name,
-               const std::string& text, bool withTerminator) {
-  SetValue(keyPath, name, REG_SZ,
-           withTerminator ? text + std::string(1, '\0') : text);
+void SetString(const std::string& keyPath, const std::string& name, const std::string& text,
+               bool withTerminator) {
+  SetValue(keyPath, name, REG_SZ, withTerminator ? text + std::string(1, '\0') : text);
 }
 
 void RemoveKey(const std::string& path) {
@@ -828,9 +813,7 @@ bool ResolvePath(const std::string& path, bool followLast, std::string* resolved
   return true;
 }
 
-void DenyAccess(const std::string& keyPath) {
-  Ensure(S().root, keyPath)->denyAccess = true;
-}
+void DenyAccess(const std::string& keyPath) { Ensure(S().root, keyPath)->denyAccess = true; }
 
 void ProtectValue(const std::string& keyPath, const std::string& name) {
   std::shared_ptr<Node> node = Ensure(S().root, keyPath);
@@ -856,9 +839,7 @@ void ClearFaults() { S().faults.clear(); }
 
 void SetCallHook(std::function<void(Call)> hook) { S().hook = std::move(hook); }
 
-void SetLongPathFunctionPresent(bool present) {
-  S().longPathPresent = present;
-}
+void SetLongPathFunctionPresent(bool present) { S().longPathPresent = present; }
 
 void AddFile(const std::string& path) {
   FileEntry& f = S().files[UpperPath(path)];
@@ -875,9 +856,7 @@ void LockFile(const std::string& path, DWORD error) {
   S().files[UpperPath(path)].deleteError = error;
 }
 
-bool FileExists(const std::string& path) {
-  return S().files.count(UpperPath(path)) != 0;
-}
+bool FileExists(const std::string& path) { return S().files.count(UpperPath(path)) != 0; }
 
 std::vector<std::string> Files() {
   std::vector<std::string> out;

@@ -44,8 +44,8 @@ void CreateKey(const std::string& path);
 void SetValue(const std::string& keyPath, const std::string& name, DWORD type,
               const std::string& bytes);
 // A REG_SZ value, stored with its terminating NUL unless told otherwise.
-void SetString(const std::string& keyPath, const std::string& name,
-               const std::string& text, bool withTerminator = true);
+void SetString(const std::string& keyPath, const std::string& name, const std::string& text,
+               bool withTerminator = true);
 // Removes a key and everything below it, as another process might.
 void RemoveKey(const std::string& path);
 bool KeyExists(const std::string& path);

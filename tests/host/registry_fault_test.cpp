@@ -56,9 +56,7 @@ TEST_F(HostRegistryTest, ProtectedKeysOnBothSidesOfDeletableOnesStillEnd) {
   standin::DenyAccess("T\\Doomed\\k5");
   standin::DenyAccess("T\\Doomed\\k9");
   DeleteDoomed();
-  EXPECT_EQ(
-      "T\nT\\Doomed\nT\\Doomed\\k0\nT\\Doomed\\k5\nT\\Doomed\\k9\n",
-      standin::Dump());
+  EXPECT_EQ("T\nT\\Doomed\nT\\Doomed\\k0\nT\\Doomed\\k5\nT\\Doomed\\k9\n", standin::Dump());
 }
 
 TEST_F(HostRegistryTest, ProtectedValueIsPassedOverAndTheOthersGo) {

@@ -19,8 +19,7 @@ class StandinTest : public ::testing::Test {
 
   HKEY Open(const char* path, DWORD expected = ERROR_SUCCESS) {
     HKEY key = reinterpret_cast<HKEY>(uintptr_t{0xDEADBEEF});
-    EXPECT_EQ(expected, RegOpenKeyExA(HKEY_CLASSES_ROOT, path, 0, KEY_ALL_ACCESS, &key))
-        << path;
+    EXPECT_EQ(expected, RegOpenKeyExA(HKEY_CLASSES_ROOT, path, 0, KEY_ALL_ACCESS, &key)) << path;
     return key;
   }
 };
@@ -56,8 +55,7 @@ TEST_F(StandinTest, FailedOpensSetTheResultAsThePlatformDoes) {
   EXPECT_EQ(reinterpret_cast<HKEY>(uintptr_t{0xDEADBEEF}), key);  // untouched
   EXPECT_EQ(nullptr, Open("missing", ERROR_FILE_NOT_FOUND));
   std::string tooLong(300, 'x');
-  EXPECT_EQ(reinterpret_cast<HKEY>(uintptr_t{0xDEADBEEF}),
-            Open(tooLong.c_str(), ERROR_MORE_DATA));
+  EXPECT_EQ(reinterpret_cast<HKEY>(uintptr_t{0xDEADBEEF}), Open(tooLong.c_str(), ERROR_MORE_DATA));
   EXPECT_EQ(nullptr, Open("\\\\A", ERROR_BAD_PATHNAME));
 }
 
@@ -156,8 +154,8 @@ TEST_F(StandinTest, QueryTooSmallReportsTheSizeAndLeavesTheBufferAlone) {
   std::memset(buffer, '#', sizeof buffer);
   DWORD size = 4;
   DWORD type = 0;
-  EXPECT_EQ(ERROR_MORE_DATA, RegQueryValueExA(key, "", nullptr, &type,
-                                              reinterpret_cast<BYTE*>(buffer), &size));
+  EXPECT_EQ(ERROR_MORE_DATA,
+            RegQueryValueExA(key, "", nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size));
   EXPECT_EQ(7u, size);
   EXPECT_EQ('#', buffer[0]);
   RegCloseKey(key);

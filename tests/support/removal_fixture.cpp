@@ -21,14 +21,11 @@ void RemovalFixture::TearDown() {
   RemoveTestFile(neighbour_);
 }
 
-std::string RemovalFixture::ClassPath(const std::string& name) {
-  return "CLSID\\" + name;
-}
+std::string RemovalFixture::ClassPath(const std::string& name) { return "CLSID\\" + name; }
 
 void RemovalFixture::RegisterManager(const std::string& defaultValue) {
   SetString(HKEY_CLASSES_ROOT, ClassPath(manager_), "", defaultValue);
-  std::string other = ClassPath(manager_) +
-                      "\\Instance\\{5E0F4A31-9B2C-4D7E-8A16-C3F09B2D4E58}";
+  std::string other = ClassPath(manager_) + "\\Instance\\{5E0F4A31-9B2C-4D7E-8A16-C3F09B2D4E58}";
   SetString(HKEY_CLASSES_ROOT, other, "FriendlyName", "Other Filter");
   SetString(HKEY_CLASSES_ROOT, ClassPath(manager_) + "\\InprocServer32", "",
             "C:\\windows\\system32\\manager.dll");
@@ -52,8 +49,7 @@ void RemovalFixture::RegisterClassKey() {
   SetString(HKEY_CLASSES_ROOT, key, "", "Sample Filter");
   SetString(HKEY_CLASSES_ROOT, key, "AppID", "{3A7D52C8-0000-0000-0000-000000000000}");
   SetString(HKEY_CLASSES_ROOT, key + "\\Level1", "", "one");
-  SetValue(HKEY_CLASSES_ROOT, key + "\\Level1", "Flags", REG_DWORD,
-           std::string("\1\0\0\0", 4));
+  SetValue(HKEY_CLASSES_ROOT, key + "\\Level1", "Flags", REG_DWORD, std::string("\1\0\0\0", 4));
   SetString(HKEY_CLASSES_ROOT, key + "\\Level1\\Level2", "Deep", "two");
   SetString(HKEY_CLASSES_ROOT, key + "\\Level1\\Level2\\Level3", "", "three");
 }
@@ -76,11 +72,10 @@ std::vector<std::string> RemovalFixture::Snapshot() const {
   return DumpTree(HKEY_CLASSES_ROOT, "CLSID");
 }
 
-std::vector<std::string> RemovalFixture::ExpectedAfter(
-    const std::vector<std::string>& before, bool instanceEntry) const {
+std::vector<std::string> RemovalFixture::ExpectedAfter(const std::vector<std::string>& before,
+                                                       bool instanceEntry) const {
   std::vector<std::string> expected = WithoutKey(before, TargetFilterClsid);
-  if (instanceEntry)
-    expected = WithoutKey(expected, manager_ + "\\Instance\\" + TargetFilterClsid);
+  if (instanceEntry) expected = WithoutKey(expected, manager_ + "\\Instance\\" + TargetFilterClsid);
   return expected;
 }
 

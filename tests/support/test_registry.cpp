@@ -13,32 +13,28 @@ std::string UniqueName(const std::string& prefix) {
   auto now = std::chrono::steady_clock::now().time_since_epoch().count();
   char tail[40];
   std::snprintf(tail, sizeof tail, "%08llx%04x",
-                static_cast<unsigned long long>(now) & 0xffffffffull,
-                ++counter & 0xffffu);
+                static_cast<unsigned long long>(now) & 0xffffffffull, ++counter & 0xffffu);
   return prefix + tail;
 }
 
 void CreateKey(HKEY root, const std::string& path) {
   HKEY key = 0;
-  ASSERT_EQ(ERROR_SUCCESS,
-            RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                            nullptr, &key, nullptr))
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                           nullptr, &key, nullptr))
       << path;
   RegCloseKey(key);
 }
 
-void SetValue(HKEY root, const std::string& path, const std::string& name,
-              DWORD type, const std::string& bytes) {
+void SetValue(HKEY root, const std::string& path, const std::string& name, DWORD type,
+              const std::string& bytes) {
   HKEY key = 0;
-  ASSERT_EQ(ERROR_SUCCESS,
-            RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                            nullptr, &key, nullptr))
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                           nullptr, &key, nullptr))
       << path;
   // The platform stores a string with the NUL that follows its bytes; a
   // non-NUL byte after them keeps the bytes exactly as given.
   std::string buffer = bytes + "X";
-  LONG rc = RegSetValueExA(key, name.c_str(), 0, type,
-                           reinterpret_cast<const BYTE*>(buffer.data()),
+  LONG rc = RegSetValueExA(key, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(buffer.data()),
                            static_cast<DWORD>(bytes.size()));
   RegCloseKey(key);
   ASSERT_EQ(ERROR_SUCCESS, rc) << path << " " << name;
@@ -51,16 +47,14 @@ void SetString(HKEY root, const std::string& path, const std::string& name,
 
 bool KeyExists(HKEY root, const std::string& path) {
   HKEY key = 0;
-  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-    return false;
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
   RegCloseKey(key);
   return true;
 }
 
 bool ValueExists(HKEY root, const std::string& path, const std::string& name) {
   HKEY key = 0;
-  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-    return false;
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
   DWORD size = 0;
   LONG rc = RegQueryValueExA(key, name.c_str(), nullptr, nullptr, nullptr, &size);
   RegCloseKey(key);
@@ -90,8 +84,8 @@ void DeleteTree(HKEY root, const std::string& path) {
   DWORD index = 0;
   for (;;) {
     DWORD length = sizeof name;
-    if (RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr,
-                      nullptr) != ERROR_SUCCESS)
+    if (RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS)
       break;
     std::string child = path + "\\" + name;
     DeleteTree(root, child);
@@ -137,8 +131,7 @@ std::string Escape(const std::string& bytes) {
   return out;
 }
 
-void DumpKey(HKEY key, const std::string& relative,
-             std::vector<std::string>* out) {
+void DumpKey(HKEY key, const std::string& relative, std::vector<std::string>* out) {
   if (!relative.empty()) out->push_back(relative);
   std::vector<std::string> values;
   for (DWORD index = 0;; ++index) {
@@ -146,24 +139,23 @@ void DumpKey(HKEY key, const std::string& relative,
     DWORD nameLength = sizeof name;
     DWORD type = 0;
     DWORD size = 0;
-    if (RegEnumValueA(key, index, name, &nameLength, nullptr, &type, nullptr,
-                      &size) != ERROR_SUCCESS)
+    if (RegEnumValueA(key, index, name, &nameLength, nullptr, &type, nullptr, &size) !=
+        ERROR_SUCCESS)
       break;
     std::string data(size + 1, '\0');
     DWORD dataSize = size + 1;
-    RegQueryValueExA(key, name, nullptr, &type,
-                     reinterpret_cast<BYTE*>(&data[0]), &dataSize);
+    RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&data[0]), &dataSize);
     data.resize(std::min<DWORD>(dataSize, size));
-    values.push_back(relative + "|" + Escape(name) + "|" +
-                     std::to_string(type) + "|" + Escape(data));
+    values.push_back(relative + "|" + Escape(name) + "|" + std::to_string(type) + "|" +
+                     Escape(data));
   }
   std::sort(values.begin(), values.end());
   out->insert(out->end(), values.begin(), values.end());
   for (DWORD index = 0;; ++index) {
     char name[1024];
     DWORD nameLength = sizeof name;
-    if (RegEnumKeyExA(key, index, name, &nameLength, nullptr, nullptr, nullptr,
-                      nullptr) != ERROR_SUCCESS)
+    if (RegEnumKeyExA(key, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS)
       break;
     HKEY child = 0;
     std::string childPath = relative.empty() ? name : relative + "\\" + name;
@@ -187,8 +179,7 @@ std::string Upper(std::string s) {
 std::vector<std::string> DumpTree(HKEY root, const std::string& path) {
   std::vector<std::string> out;
   HKEY key = 0;
-  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-    return out;
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return out;
   DumpKey(key, "", &out);
   RegCloseKey(key);
   return out;
@@ -208,10 +199,9 @@ std::vector<std::string> WithoutKey(const std::vector<std::string>& lines,
   return out;
 }
 
-ScratchKey::ScratchKey(const std::string& prefix)
-    : path_(UniqueName(prefix)) {
-  RegCreateKeyExA(HKEY_CLASSES_ROOT, path_.c_str(), 0, nullptr, 0,
-                  KEY_ALL_ACCESS, nullptr, &handle_, nullptr);
+ScratchKey::ScratchKey(const std::string& prefix) : path_(UniqueName(prefix)) {
+  RegCreateKeyExA(HKEY_CLASSES_ROOT, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                  &handle_, nullptr);
 }
 
 ScratchKey::~ScratchKey() {

@@ -16,8 +16,8 @@ std::string UniqueName(const std::string& prefix);
 void CreateKey(HKEY root, const std::string& path);
 // Stores a value of any type; `bytes` is stored exactly as given (a string
 // type without a trailing NUL is stored without one).
-void SetValue(HKEY root, const std::string& path, const std::string& name,
-              DWORD type, const std::string& bytes);
+void SetValue(HKEY root, const std::string& path, const std::string& name, DWORD type,
+              const std::string& bytes);
 // A REG_SZ value with its terminator.
 void SetString(HKEY root, const std::string& path, const std::string& name,
                const std::string& text);

@@ -28,8 +28,8 @@ std::string TestDirectory() {
 std::string CreateTestFile(const std::string& directory, const std::string& name) {
   CreateDirectories(directory);
   std::string path = directory + "\\" + name;
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr,
-                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file != INVALID_HANDLE_VALUE) {
     DWORD written = 0;
     WriteFile(file, "MZ", 2, &written, nullptr);
