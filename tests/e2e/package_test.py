@@ -83,7 +83,9 @@ class ReleasePackageTest(unittest.TestCase):
         self.assertNotIn(b"\n", text.replace(b"\r\n", b""))
         text = text.decode("ascii")
         for phrase in ("{3A7D52C8-6E19-4B2F-9C04-71E5D8A0B6F3}", "InprocServer32", "Instance",
-                       "HKEY_CLASSES_ROOT", "administrator", ARGS.version):
+                       "HKEY_CLASSES_ROOT", "administrator", ARGS.version,
+                       # What the merged view of the classes means for a run.
+                       "HKEY_CURRENT_USER\\Software\\Classes", "next run", "SHA256SUMS"):
             self.assertIn(phrase, text)
         self.assertNotIn("@", text, "a placeholder was left unfilled")
 
