@@ -13,7 +13,11 @@ else()
   execute_process(COMMAND git -C "${CPACK_RF_SOURCE_DIR}" rev-parse --show-toplevel
                   OUTPUT_VARIABLE top RESULT_VARIABLE top_result
                   OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
-  if(top_result EQUAL 0 AND top STREQUAL CPACK_RF_SOURCE_DIR)
+  file(REAL_PATH "${CPACK_RF_SOURCE_DIR}" source)
+  if(top_result EQUAL 0)
+    file(REAL_PATH "${top}" top)
+  endif()
+  if(top_result EQUAL 0 AND top STREQUAL source)
     execute_process(COMMAND git -C "${CPACK_RF_SOURCE_DIR}" log -1 --format=%ct
                     OUTPUT_VARIABLE epoch OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
   endif()
