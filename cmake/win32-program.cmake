@@ -3,6 +3,9 @@
 # optimised for size and stripped, an embedded manifest and version
 # information, and a ZIP package made by CPack. Included by the top-level
 # CMakeLists.txt on Windows builds, after the targets are defined.
+#
+# The program and the ZIP are reproducible: the same commit gives the same
+# bytes whatever the build directory, the time, the time zone or the user.
 
 enable_language(RC)
 
@@ -21,13 +24,19 @@ target_compile_options(rf_core PRIVATE
   -ffunction-sections -fdata-sections -fno-asynchronous-unwind-tables)
 target_compile_options(remove_filter PRIVATE
   -ffunction-sections -fdata-sections -fno-asynchronous-unwind-tables)
+# No path of the build machine in the program, even where a file name is
+# used (assertions, debug builds).
+target_compile_options(rf_core PRIVATE -ffile-prefix-map=${PROJECT_SOURCE_DIR}/=)
+target_compile_options(remove_filter PRIVATE -ffile-prefix-map=${PROJECT_SOURCE_DIR}/=)
 
 # No start-up files: the program starts at ProcessEntry. Auto-import stays
 # off, because the run-time relocation that it may need comes with the
-# start-up code. Symbols are stripped except in debug builds.
+# start-up code. Symbols are stripped except in debug builds. The image's
+# time stamp stays 0 (the linker writes the time of the link otherwise), so
+# that its checksum, computed over the whole image, stays the same too.
 target_link_options(remove_filter PRIVATE
   -nostartfiles -Wl,--entry=_ProcessEntry
-  -Wl,--gc-sections -Wl,--disable-auto-import -Wl,--tsaware
+  -Wl,--gc-sections -Wl,--disable-auto-import -Wl,--tsaware -Wl,--no-insert-timestamp
   $<$<NOT:$<CONFIG:Debug>>:-s>)
 
 # The release package: the program and a short text about it (with the line
@@ -40,4 +49,25 @@ set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME remove_filter)
 set(CPACK_PACKAGE_FILE_NAME remove_filter-${PROJECT_VERSION}-win32)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/package)
+
+# The staged program is signed before it is packed when a PKCS#12 file is
+# given (cmake/package-sign.cmake); the ZIP is then written again in a
+# reproducible form, with SHA256SUMS beside it (cmake/package-finish.cmake).
+set(RF_SIGN_PKCS12 "" CACHE FILEPATH
+    "PKCS#12 file with the certificate and key to sign the packed program with (none: unsigned)")
+set(RF_SIGN_PASSWORD_FILE "" CACHE FILEPATH "File that holds the PKCS#12 file's password")
+set(RF_SIGN_TIMESTAMP_URL "" CACHE STRING "RFC 3161 time-stamp server to countersign with")
+find_program(RF_OSSLSIGNCODE osslsigncode)
+if(RF_SIGN_PKCS12 AND NOT RF_OSSLSIGNCODE)
+  message(FATAL_ERROR "RF_SIGN_PKCS12 is set, but osslsigncode is not installed")
+endif()
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+set(CPACK_RF_SOURCE_DIR ${PROJECT_SOURCE_DIR})
+set(CPACK_RF_PYTHON ${Python3_EXECUTABLE})
+set(CPACK_RF_OSSLSIGNCODE ${RF_OSSLSIGNCODE})
+set(CPACK_RF_SIGN_PKCS12 ${RF_SIGN_PKCS12})
+set(CPACK_RF_SIGN_PASSWORD_FILE ${RF_SIGN_PASSWORD_FILE})
+set(CPACK_RF_SIGN_TIMESTAMP_URL ${RF_SIGN_TIMESTAMP_URL})
+set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/package-sign.cmake)
+set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/package-finish.cmake)
 include(CPack)

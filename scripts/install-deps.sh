@@ -5,6 +5,8 @@ set -euo pipefail
 
 packages=(cmake make g++ googletest libbenchmark-dev clang-format g++-mingw-w64-i686-posix
           binutils-mingw-w64-i686 wine wine32:i386 python3 "$@")
+# Signing the release program (Authenticode) and the certificate its test makes.
+packages+=(osslsigncode openssl)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -2,7 +2,10 @@
 it imports and which resources it carries.
 
     image_test.py --exe remove_filter.exe --objdump OBJDUMP --version X.Y.Z
-                  --objects OBJECT_OR_ARCHIVE[;...]...
+                  --objects OBJECT_OR_ARCHIVE[;...]... [--signed]
+
+--signed checks a signed copy: it must carry a signature, and the size
+limit, which applies to the program as built, is not checked.
 """
 
 import argparse
@@ -43,6 +46,7 @@ SUPPORTED_OS = {
 RT_VERSION = 16
 RT_MANIFEST = 24
 IMAGE_DIRECTORY_ENTRY_RESOURCE = 2
+IMAGE_DIRECTORY_ENTRY_SECURITY = 4
 
 
 def objdump(*args):
@@ -133,10 +137,19 @@ class ProgramImageTest(unittest.TestCase):
         return table
 
     def test_is_a_small_32_bit_console_program(self):
-        self.assertLessEqual(len(self.data), MAX_SIZE, "the program has grown past 16 KiB")
+        if not ARGS.signed:
+            self.assertLessEqual(len(self.data), MAX_SIZE, "the program has grown past 16 KiB")
         self.assertIn("file format pei-i386", self.headers)
         self.assertEqual(0x10B, self.pe.magic, "not PE32")
         self.assertEqual("00000003", self.header("Subsystem"), "not a console program")
+
+    def test_carries_a_signature_only_when_signed(self):
+        start, size = self.pe.directories[IMAGE_DIRECTORY_ENTRY_SECURITY]
+        if ARGS.signed:
+            self.assertGreater(size, 0, "no certificate table")
+            self.assertEqual(len(self.data), start + size, "data after the signature")
+        else:
+            self.assertEqual((0, 0), (start, size), "the program as built carries a signature")
 
     def test_is_stripped(self):
         self.assertEqual((0, 0), (self.pe.symbol_table, self.pe.symbols), "has a symbol table")
@@ -223,6 +236,7 @@ if __name__ == "__main__":
     parser.add_argument("--objdump", required=True)
     parser.add_argument("--version", required=True)
     parser.add_argument("--objects", nargs="*", default=[])
+    parser.add_argument("--signed", action="store_true")
     ARGS, rest = parser.parse_known_args()
     # CMake hands over a list of objects as one argument, separated by ';'.
     ARGS.objects = [path for arg in ARGS.objects for path in arg.split(";") if path]

@@ -1,11 +1,14 @@
 """The release package as CPack makes it: a ZIP with the program and a short
-text about it, and nothing else.
+text about it, and nothing else, in a form that depends on nothing but
+those files and the commit, and SHA256SUMS beside it.
 
     package_test.py --cpack CPACK --config CPackConfig.cmake --exe remove_filter.exe
-                    --version X.Y.Z --work DIR
+                    --version X.Y.Z --source DIR --work DIR
 """
 
 import argparse
+import calendar
+import hashlib
 import os
 import shutil
 import subprocess
@@ -24,8 +27,8 @@ class ReleasePackageTest(unittest.TestCase):
                        capture_output=True)
         cls.path = os.path.join(ARGS.work, f"remove_filter-{ARGS.version}-win32.zip")
         with zipfile.ZipFile(cls.path) as package:
-            cls.files = {i.filename: package.read(i) for i in package.infolist()
-                         if not i.is_dir()}
+            cls.entries = package.infolist()
+            cls.files = {i.filename: package.read(i) for i in cls.entries if not i.is_dir()}
 
     def test_holds_the_program_and_its_text(self):
         top = f"remove_filter-{ARGS.version}-win32/"
@@ -33,20 +36,63 @@ class ReleasePackageTest(unittest.TestCase):
         with open(ARGS.exe, "rb") as f:
             self.assertEqual(f.read(), self.files[top + "remove_filter.exe"])
 
+    def test_entries_depend_only_on_the_files_and_the_commit(self):
+        names = [i.filename for i in self.entries]
+        self.assertEqual(sorted(names), names, "entries not in name order")
+        # Dated from the last commit, in UTC, when the sources are a checkout.
+        commit = subprocess.run(["git", "-C", ARGS.source, "log", "-1", "--format=%ct"],
+                                capture_output=True, text=True)
+        top = subprocess.run(["git", "-C", ARGS.source, "rev-parse", "--show-toplevel"],
+                             capture_output=True, text=True).stdout.strip()
+        dated_from_commit = (commit.returncode == 0 and "SOURCE_DATE_EPOCH" not in os.environ
+                             and os.path.realpath(top) == os.path.realpath(ARGS.source))
+        for info in self.entries:
+            if dated_from_commit:
+                # ZIP times have a resolution of two seconds.
+                self.assertEqual(int(commit.stdout) // 2 * 2,
+                                 calendar.timegm(info.date_time + (0, 0, 0)), info.filename)
+            mode = 0o100755 if info.filename.endswith(".exe") else 0o100644
+            self.assertEqual((3, mode), (info.create_system, info.external_attr >> 16),
+                             info.filename)
+            self.assertEqual(b"", info.extra, f"{info.filename}: extra fields (owner, times)")
+
+    def test_checksums_beside_it_check_with_sha256sum(self):
+        with open(os.path.join(ARGS.work, "SHA256SUMS"), "rb") as f:
+            sums = f.read().decode("ascii")
+        with open(ARGS.exe, "rb") as f:
+            program = hashlib.sha256(f.read()).hexdigest()
+        with open(self.path, "rb") as f:
+            package = hashlib.sha256(f.read()).hexdigest()
+        top = f"remove_filter-{ARGS.version}-win32"
+        self.assertEqual(f"{package}  {top}.zip\n{program}  {top}/remove_filter.exe\n", sums)
+        # What an administrator runs: check the download, unpack, check the program.
+        check = ["sha256sum", "--check", "--strict", "SHA256SUMS"]
+        result = subprocess.run(check + ["--ignore-missing"], cwd=ARGS.work, capture_output=True)
+        self.assertEqual(0, result.returncode, result.stdout + result.stderr)
+        with zipfile.ZipFile(self.path) as zip_file:
+            zip_file.extractall(ARGS.work)
+        result = subprocess.run(check, cwd=ARGS.work, capture_output=True)
+        self.assertEqual(0, result.returncode, result.stdout + result.stderr)
+        with open(os.path.join(ARGS.work, top, "remove_filter.exe"), "ab") as f:
+            f.write(b"\0")
+        self.assertNotEqual(0, subprocess.run(check, cwd=ARGS.work, capture_output=True).returncode)
+
     def test_text_says_what_it_does_and_which_right_it_needs(self):
         text = self.files[f"remove_filter-{ARGS.version}-win32/README.txt"]
         # Windows' own editors of older versions show only CRLF line ends.
         self.assertNotIn(b"\n", text.replace(b"\r\n", b""))
         text = text.decode("ascii")
         for phrase in ("{3A7D52C8-6E19-4B2F-9C04-71E5D8A0B6F3}", "InprocServer32", "Instance",
-                       "HKEY_CLASSES_ROOT", "administrator", ARGS.version):
+                       "HKEY_CLASSES_ROOT", "administrator", ARGS.version,
+                       # What the merged view of the classes means for a run.
+                       "HKEY_CURRENT_USER\\Software\\Classes", "next run", "SHA256SUMS"):
             self.assertIn(phrase, text)
         self.assertNotIn("@", text, "a placeholder was left unfilled")
 
 
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()
-    for option in ("--cpack", "--config", "--exe", "--version", "--work"):
+    for option in ("--cpack", "--config", "--exe", "--version", "--source", "--work"):
         parser.add_argument(option, required=True)
     ARGS, rest = parser.parse_known_args()
     unittest.main(argv=[sys.argv[0], *rest], verbosity=2)
