@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/host/handle_table.h"
+#include "platform/host/key_faults.h"
 #include "platform/host/host_windows.h"
 #include "platform/host/key_tree.h"
 #include "platform/host/test_controls.h"
@@ -85,7 +86,12 @@ LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY 
     *result = nullptr;
     return ERROR_ACCESS_DENIED;
   }
+  if (DWORD error = KeyFault(standin::Call::RegOpenKeyExA, *node, nullptr, access)) {
+    *result = nullptr;
+    return static_cast<LONG>(error);
+  }
   *result = NewHandle(node, access);
+  AfterOpen(*node);
   return ERROR_SUCCESS;
 }
 
@@ -136,6 +142,8 @@ LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, LPDWOR
   std::shared_ptr<Node> node;
   if (LONG rc = EnterKeyCall(standin::Call::RegEnumKeyExA, key, KEY_ENUMERATE_SUB_KEYS, &node))
     return rc;
+  if (DWORD error = KeyFault(standin::Call::RegEnumKeyExA, *node, nullptr))
+    return static_cast<LONG>(error);
   if (!name || !nameLength) return ERROR_INVALID_PARAMETER;
   if (index >= node->children.size()) return ERROR_NO_MORE_ITEMS;
   const std::string& found = node->children.find_by_order(index)->second->name;
@@ -154,6 +162,8 @@ LONG RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, LPDWOR
                    LPBYTE data, LPDWORD dataSize) {
   std::shared_ptr<Node> node;
   if (LONG rc = EnterKeyCall(standin::Call::RegEnumValueA, key, KEY_QUERY_VALUE, &node)) return rc;
+  if (DWORD error = KeyFault(standin::Call::RegEnumValueA, *node, nullptr))
+    return static_cast<LONG>(error);
   if (!name || !nameLength) return ERROR_INVALID_PARAMETER;
   if (index >= node->values.size()) return ERROR_NO_MORE_ITEMS;
   const Value& v = node->values.find_by_order(index)->second;
@@ -176,6 +186,8 @@ LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD, LPDWORD type, LPBYTE 
   std::shared_ptr<Node> node;
   if (LONG rc = EnterKeyCall(standin::Call::RegQueryValueExA, key, KEY_QUERY_VALUE, &node))
     return rc;
+  if (DWORD error = KeyFault(standin::Call::RegQueryValueExA, *node, valueName))
+    return static_cast<LONG>(error);
   if (data && !dataSize) return ERROR_INVALID_PARAMETER;
   const Value* v = FindValue(*node, valueName);
   if (!v) {
@@ -206,6 +218,8 @@ LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE* d
 LONG RegDeleteValueA(HKEY key, LPCSTR valueName) {
   std::shared_ptr<Node> node;
   if (LONG rc = EnterKeyCall(standin::Call::RegDeleteValueA, key, KEY_SET_VALUE, &node)) return rc;
+  if (DWORD error = KeyFault(standin::Call::RegDeleteValueA, *node, valueName))
+    return static_cast<LONG>(error);
   std::string upper = Upper(valueName ? valueName : "");
   auto seq = node->valueSeq.find(upper);
   if (seq == node->valueSeq.end()) return ERROR_FILE_NOT_FOUND;
@@ -226,6 +240,8 @@ LONG RegDeleteKeyA(HKEY key, LPCSTR subKey) {
   bool denied;
   std::shared_ptr<Node> node = Walk(base, subKey, &denied);
   if (!node) return ERROR_FILE_NOT_FOUND;
+  if (DWORD error = KeyFault(standin::Call::RegDeleteKeyA, *node))
+    return static_cast<LONG>(error);
   if (denied || node == Root()) return ERROR_ACCESS_DENIED;
   if (node->children.size() > 0) return ERROR_ACCESS_DENIED;
   Unlink(*node);

@@ -6,6 +6,7 @@
 
 #include "platform/host/file_table.h"
 #include "platform/host/handle_table.h"
+#include "platform/host/key_faults.h"
 #include "platform/host/key_tree.h"
 
 namespace standin_impl {
@@ -83,6 +84,7 @@ void Reset() {
   standin_impl::ResetTree();
   standin_impl::ResetHandles();
   standin_impl::ResetFiles();
+  standin_impl::ResetKeyFaults();
   C() = standin_impl::Controls();
 }
 
@@ -92,7 +94,10 @@ void FailCall(Call call, uint64_t n, DWORD error) {
   if (n > 0) C().faults.push_back(standin_impl::Fault{call, n, error});
 }
 
-void ClearFaults() { C().faults.clear(); }
+void ClearFaults() {
+  C().faults.clear();
+  standin_impl::ClearKeyFaults();
+}
 
 void SetCallHook(std::function<void(Call)> hook) { C().hook = std::move(hook); }
 
