@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "platform/host/handle_table.h"
-#include "platform/host/key_faults.h"
 #include "platform/host/host_windows.h"
+#include "platform/host/key_faults.h"
 #include "platform/host/key_tree.h"
 #include "platform/host/test_controls.h"
 
@@ -240,8 +240,7 @@ LONG RegDeleteKeyA(HKEY key, LPCSTR subKey) {
   bool denied;
   std::shared_ptr<Node> node = Walk(base, subKey, &denied);
   if (!node) return ERROR_FILE_NOT_FOUND;
-  if (DWORD error = KeyFault(standin::Call::RegDeleteKeyA, *node))
-    return static_cast<LONG>(error);
+  if (DWORD error = KeyFault(standin::Call::RegDeleteKeyA, *node)) return static_cast<LONG>(error);
   if (denied || node == Root()) return ERROR_ACCESS_DENIED;
   if (node->children.size() > 0) return ERROR_ACCESS_DENIED;
   Unlink(*node);
