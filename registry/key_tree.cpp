@@ -1,6 +1,5 @@
 // Deletion of a whole key tree. The platform deletes only keys without
-// sub-keys, so the tree is taken apart depth first: each key is emptied of
-// its sub-keys and named values, then deleted itself.
+// sub-keys, so the tree is taken apart depth first.
 //
 // A key of the tree may be a registry link to a key anywhere else. Opened
 // the ordinary way, or deleted by name, a link is followed, and the walk
@@ -8,10 +7,18 @@
 // never end). So every key of the tree is opened with REG_OPTION_OPEN_LINK,
 // walked through that handle only, and deleted through it; a link is
 // deleted as a link and never walked.
+//
+// Each key costs an open, a deletion and a close when it is a leaf. To spend
+// no more on the others, the deletion remembers, level by level, how many
+// sub-keys the key it last deleted there had: a key expected to be a leaf
+// is tried for deletion at once, and one expected to have n sub-keys is
+// tried right after its n-th sub-key went, in place of the fetch that
+// would find the walk at its end. A wrong guess costs a failed deletion,
+// which changes nothing, and the walk goes on as if it had not been made.
 
 #include "registry/key_tree.h"
 
-#include "registry/registry_key.h"
+#include <cstring>
 
 namespace {
 
@@ -28,68 +35,86 @@ bool IsOrdinaryKey(HKEY key) {
   return rc == ERROR_SUCCESS && type != REG_LINK;
 }
 
-// Walks the entries of the key held by `key` with `Cursor` and removes each
-// named one with `remove`. A successful removal shifts the remaining entries
-// down, so the walk restarts at index 0; an entry whose removal failed keeps
-// its place and is passed over, so every pass ends. Returns the status of
-// the fetch that ended the pass.
-template <typename Cursor, typename Remove>
-LONG EmptyKey(RegistryKey& key, Remove remove) {
-  Cursor cursor(key.Handle());
+// Through the handle, never by name: a name would follow a link, and the
+// key under the name may have been replaced since it was opened.
+LONG DeleteHeld(RegistryKey& key) { return RegDeleteKeyA(key.Handle(), ""); }
+
+}  // namespace
+
+KeyTreeDeletion::KeyTreeDeletion() { std::memset(expected, 0, sizeof expected); }
+
+Status KeyTreeDeletion::DeleteTree(HKEY base, const char* subKey, int level) {
+  if (!subKey) return StatusFromError(ERROR_INVALID_PARAMETER);
+  RegistryKey key;
+  Status status = key.Open(base, subKey, KEY_ALL_ACCESS, REG_OPTION_OPEN_LINK);
+  if (status == 0) return DeleteOpened(key, level);
+  // A key that denies full access is not walked, but it still goes when
+  // it has no sub-keys: through a handle with just the rights for that.
+  if (key.Open(base, subKey, DELETE | KEY_QUERY_VALUE, REG_OPTION_OPEN_LINK) != 0) return status;
+  return StatusFromError(DeleteHeld(key));
+}
+
+Status KeyTreeDeletion::DeleteOpened(RegistryKey& key, int level) {
+  DWORD guess = level < kLevels ? expected[level] : kMany;
+  LONG rc = ERROR_SUCCESS;
+  bool tried = false;
+  if (guess == 0) {
+    rc = DeleteHeld(key);
+    if (rc == ERROR_SUCCESS) return 0;
+    tried = true;
+  }
+  // A link goes as a link or stays; it is never walked nor emptied.
+  if (!IsOrdinaryKey(key.Handle())) return StatusFromError(tried ? rc : DeleteHeld(key));
+  DWORD deleted = 0;
+  DWORD stopAfter = guess != kMany ? guess : 0;
+  LONG end = DeleteAllSubKeys(key, level, stopAfter, &deleted);
+  rc = DeleteHeld(key);
+  if (rc != ERROR_SUCCESS && end == ERROR_SUCCESS) {
+    // More sub-keys than expected: the rest of the walk, then the deletion.
+    DeleteAllSubKeys(key, level, 0, &deleted);
+    rc = DeleteHeld(key);
+  }
+  if (level < kLevels) expected[level] = static_cast<uint8_t>(deleted < kMany ? deleted : kMany);
+  // Only a key that stays keeps its values; its named ones go all the same.
+  if (rc != ERROR_SUCCESS) DeleteAllValues(key);
+  return StatusFromError(rc);
+}
+
+LONG KeyTreeDeletion::DeleteAllSubKeys(RegistryKey& key, int level, DWORD stopAfter,
+                                       DWORD* deleted) {
+  SubKeyEnumerator cursor(key.Handle());
+  char name[kNameBufferLength];
+  DWORD made = 0;
+  for (;;) {
+    DWORD nameLength = kNameBufferLength;
+    LONG rc = cursor.Next(name, &nameLength);
+    if (rc != ERROR_SUCCESS) {
+      if (deleted) *deleted += made;
+      return rc;
+    }
+    // An empty name would open the key itself anew.
+    if (name[0] == 0 || DeleteTree(key.Handle(), name, level + 1) != 0) continue;
+    cursor.SetIndex(0);
+    if (++made == stopAfter) {
+      if (deleted) *deleted += made;
+      return ERROR_SUCCESS;
+    }
+  }
+}
+
+LONG KeyTreeDeletion::DeleteAllValues(RegistryKey& key) {
+  ValueEnumerator cursor(key.Handle());
   char name[kNameBufferLength];
   for (;;) {
     DWORD nameLength = kNameBufferLength;
     LONG rc = cursor.Next(name, &nameLength);
     if (rc != ERROR_SUCCESS) return rc;
     if (name[0] == 0) continue;  // the unnamed default value goes with its key
-    if (remove(key, name) == 0) cursor.SetIndex(0);
+    if (key.DeleteValue(name) == 0) cursor.SetIndex(0);
   }
-}
-
-LONG EmptyOfSubKeys(RegistryKey& key) {
-  return EmptyKey<SubKeyEnumerator>(
-      key, [](RegistryKey& held, const char* name) { return held.DeleteKeyTree(name); });
-}
-
-LONG EmptyOfValues(RegistryKey& key) {
-  return EmptyKey<ValueEnumerator>(
-      key, [](RegistryKey& held, const char* name) { return held.DeleteValue(name); });
-}
-
-// `subKey` below `parentKey`, opened with full access without following a
-// link at its last level (the empty path opens the parent's key anew).
-void OpenUnfollowed(RegistryKey& key, HKEY parentKey, const char* subKey) {
-  key.Open(parentKey, subKey ? subKey : "", KEY_ALL_ACCESS, REG_OPTION_OPEN_LINK);
-}
-
-}  // namespace
-
-LONG DeleteAllSubKeys(HKEY parentKey, const char* subKey) {
-  RegistryKey key;
-  OpenUnfollowed(key, parentKey, subKey);
-  return EmptyOfSubKeys(key);
-}
-
-LONG DeleteAllValues(HKEY parentKey, const char* subKey) {
-  RegistryKey key;
-  OpenUnfollowed(key, parentKey, subKey);
-  return EmptyOfValues(key);
 }
 
 Status RegistryKey::DeleteKeyTree(const char* subKey) {
-  if (!subKey) return StatusFromError(ERROR_INVALID_PARAMETER);
-  HKEY base = handle ? handle : parent;
-  RegistryKey key;
-  Status status = key.Open(base, subKey, KEY_ALL_ACCESS, REG_OPTION_OPEN_LINK);
-  if (status != 0) {
-    // A key that denies full access is not walked, but it still goes when
-    // it has no sub-keys: through a handle with just the rights for that.
-    if (key.Open(base, subKey, DELETE | KEY_QUERY_VALUE, REG_OPTION_OPEN_LINK) != 0) return status;
-  } else if (IsOrdinaryKey(key.Handle())) {
-    EmptyOfSubKeys(key);
-    EmptyOfValues(key);
-  }
-  // Through the handle, never by name: a name would follow a link, and the
-  // key under the name may have been replaced since it was walked.
-  return StatusFromError(RegDeleteKeyA(key.Handle(), ""));
+  KeyTreeDeletion deletion;
+  return deletion.DeleteTree(handle ? handle : parent, subKey);
 }

@@ -1,16 +1,60 @@
-// The two passes of the tree deletion (RegistryKey::DeleteKeyTree).
+// The tree deletion behind RegistryKey::DeleteKeyTree, and its two passes.
+//
+// Every key of the tree is opened with REG_OPTION_OPEN_LINK and deleted
+// through its own handle. Almost every key of a tree is a leaf, which
+// RegDeleteKeyA removes with all its values in one call; so a key is
+// walked (checked for a link, emptied of its sub-keys) only when it is
+// expected to have sub-keys or its deletion failed, and emptied of its
+// named values only when its deletion failed after the walk. What is left
+// in the registry is what taking every key apart (its sub-keys, then its
+// named values, then the key) would leave.
 #pragma once
 
+#include <cstdint>
+
 #include "platform/platform.h"
+#include "registry/registry_key.h"
 
-// Empties the key `subKey` below `parentKey` of all its sub-keys, each with
-// its whole tree. Returns the status of the enumeration call that ended the
-// pass (ERROR_NO_MORE_ITEMS when the key was walked to its end). The key is
-// opened without following a link at its last level, and links met below it
-// are never followed.
-LONG DeleteAllSubKeys(HKEY parentKey, const char* subKey);
+class KeyTreeDeletion {
+ public:
+  KeyTreeDeletion();
 
-// Empties the key `subKey` below `parentKey` of all its named values; the
-// unnamed default value is left to go with the key. Returns as above. The
-// key is opened as above; DeleteKeyTree never empties a link of its values.
-LONG DeleteAllValues(HKEY parentKey, const char* subKey);
+  // Deletes `subKey` below `base` with everything below it; `level` is its
+  // depth in the tree being deleted (0 for the key asked for). A key that
+  // cannot be opened with full access is neither walked nor emptied, and
+  // goes only if it has no sub-keys. Returns the status of the last
+  // deletion of that key (or of its failed open).
+  Status DeleteTree(HKEY base, const char* subKey, int level = 0);
+
+  // Empties the held `key` (at `level`) of its sub-keys, each deleted with
+  // its whole tree by DeleteTree. A successful deletion restarts the walk
+  // at index 0; a sub-key whose deletion failed keeps its place and is
+  // passed over, so every pass ends. Returns the status of the fetch that
+  // ended the pass (ERROR_NO_MORE_ITEMS when the key was walked to its
+  // end), or ERROR_SUCCESS when `stopAfter` (if not 0) deletions were made,
+  // without fetching again. Adds the deletions made to `*deleted` when
+  // given. The caller has checked that the key is no link: links are never
+  // walked.
+  LONG DeleteAllSubKeys(RegistryKey& key, int level = 0, DWORD stopAfter = 0,
+                        DWORD* deleted = nullptr);
+
+  // Empties the held `key` of its named values; the unnamed default value
+  // is left to go with the key. A successful deletion restarts the walk at
+  // index 0, a failed one is passed over. Returns the status of the fetch
+  // that ended the pass.
+  static LONG DeleteAllValues(RegistryKey& key);
+
+  // Deepest level whose keys' sub-key counts are remembered; deeper keys
+  // are always walked before their deletion is tried.
+  static const int kLevels = 512;
+
+ private:
+  // The held key at `level`, opened with full access, with its tree.
+  Status DeleteOpened(RegistryKey& key, int level);
+
+  // For each level, the number of sub-keys the key last deleted there had
+  // (kMany: too many to count, or not known): the next key at the level is
+  // expected to have as many. 0, a leaf, is tried for deletion at once.
+  static const uint8_t kMany = 0xFF;
+  uint8_t expected[kLevels];
+};

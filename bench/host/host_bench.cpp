@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "bench/common/bench_registry.h"
+#include "bench/host/platform_tree_deletion.h"
 #include "platform/host/standin_control.h"
 #include "registry/registry_key.h"
 #include "removal/removal_run.h"
@@ -283,6 +284,83 @@ class SummaryReporter : public benchmark::ConsoleReporter {
   bool failed = false;
 };
 
+// Platform calls per key of DeleteKeyTree and of a deletion in the manner
+// of RegDeleteTreeA on the same trees, by kind, and the server round trips
+// each makes under Wine, where RegDeleteKeyA opens, deletes and closes (3)
+// and every other call is one.
+struct CallTally {
+  uint64_t calls[static_cast<size_t>(standin::Call::Count)] = {};
+  uint64_t infoQueries = 0;
+  double PerKey(standin::Call call, int keys) const {
+    return static_cast<double>(calls[static_cast<size_t>(call)]) / keys;
+  }
+  double RoundTrips(int keys) const {
+    double trips = static_cast<double>(infoQueries) / keys;
+    for (standin::Call call : kCountedCalls)
+      trips += PerKey(call, keys) * (call == standin::Call::RegDeleteKeyA ? 3 : 1);
+    return trips;
+  }
+};
+
+template <typename Delete>
+bool Tally(bench::Shape shape, int keys, CallTally* tally, Delete&& deletion) {
+  EmptyRegistry();
+  standin::CreateKey("bench");
+  HKEY parent = OpenPath("bench");
+  bool ok = parent && bench::BuildTree(parent, "tree", shape, keys);
+  uint64_t before[static_cast<size_t>(standin::Call::Count)];
+  for (standin::Call call : kCountedCalls)
+    before[static_cast<size_t>(call)] = standin::CallCount(call);
+  ok = ok && deletion(parent, &tally->infoQueries) == 0;
+  for (standin::Call call : kCountedCalls)
+    tally->calls[static_cast<size_t>(call)] =
+        standin::CallCount(call) - before[static_cast<size_t>(call)];
+  if (parent) RegCloseKey(parent);
+  ok = ok && !standin::KeyExists("bench\\tree");
+  EmptyRegistry();
+  return ok;
+}
+
+bool PrintCallsPerKey() {
+  const int keys = 10000;
+  std::printf(
+      "\nPlatform calls per key, %d-key trees: DeleteKeyTree, and a deletion in the manner\n"
+      "of RegDeleteTreeA (open, name-length query, walk at index 0, delete, close).\n"
+      "Round trips: to the server under Wine, RegDeleteKeyA counting 3.\n\n",
+      keys);
+  std::printf("%-8s %-16s %6s %6s %6s %6s %6s %6s %7s %8s\n", "shape", "deletion", "Open", "Enum",
+              "Query", "Info", "Delete", "Close", "trips", "ratio");
+  bool ok = true;
+  for (bench::Shape shape : {bench::Shape::Values, bench::Shape::Wide, bench::Shape::Deep}) {
+    CallTally ours, platform;
+    ok = Tally(shape, keys, &ours,
+               [](HKEY parent, uint64_t*) {
+                 RegistryKey key(parent, nullptr);
+                 return key.DeleteKeyTree("tree");
+               }) &&
+         ok;
+    ok = Tally(shape, keys, &platform,
+               [](HKEY parent, uint64_t* info) {
+                 return static_cast<Status>(bench::PlatformStyleDeleteTree(parent, "tree", info));
+               }) &&
+         ok;
+    for (const CallTally* t : {&ours, &platform}) {
+      using standin::Call;
+      std::printf(
+          "%-8s %-16s %6.2f %6.2f %6.2f %6.2f %6.2f %6.2f %7.2f", bench::ShapeName(shape),
+          t == &ours ? "DeleteKeyTree" : "RegDeleteTreeA", t->PerKey(Call::RegOpenKeyExA, keys),
+          t->PerKey(Call::RegEnumKeyExA, keys) + t->PerKey(Call::RegEnumValueA, keys),
+          t->PerKey(Call::RegQueryValueExA, keys), static_cast<double>(t->infoQueries) / keys,
+          t->PerKey(Call::RegDeleteKeyA, keys) + t->PerKey(Call::RegDeleteValueA, keys),
+          t->PerKey(Call::RegCloseKey, keys), t->RoundTrips(keys));
+      if (t == &platform) std::printf(" %8.2f", ours.RoundTrips(keys) / platform.RoundTrips(keys));
+      std::printf("\n");
+    }
+  }
+  if (!ok) std::printf("a tree was not deleted\n");
+  return ok;
+}
+
 void Register() {
   families = {"lookup", "lookup floor"};
   for (bench::Shape shape : {bench::Shape::Wide, bench::Shape::Deep, bench::Shape::Values})
@@ -337,5 +415,6 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   reporter.PrintSummary();
-  return reporter.Failed() ? 1 : 0;
+  bool counted = PrintCallsPerKey();
+  return reporter.Failed() || !counted ? 1 : 0;
 }

@@ -85,6 +85,19 @@ void ClearFaults();
 // interface (never through the platform functions).
 void SetCallHook(std::function<void(Call)> hook);
 
+// Faults tied to what a call acts on, not to when it is made: every call of
+// `call` on the key stored at `keyPath` fails with `error` and has no other
+// effect, for as long as the fault stays armed (until ClearFaults or Reset),
+// as a protection would. For a value call, only those on `valueName` when
+// one is given. For RegOpenKeyExA the key is the one the open reaches, and
+// with `allowed` not 0 only opens asking for a right beyond `allowed` fail.
+// Not for RegCloseKey.
+void FailOnKey(Call call, const std::string& keyPath, DWORD error,
+               const std::string& valueName = std::string(), REGSAM allowed = 0);
+// Runs after every successful RegOpenKeyExA, given the stored path of the
+// key opened; may change the registry through this interface.
+void SetOpenHook(std::function<void(const std::string& keyPath)> hook);
+
 // Whether GetProcAddress finds the long-path function in "kernel32".
 void SetLongPathFunctionPresent(bool present);
 

@@ -37,6 +37,20 @@ class HostRegistryTest : public ::testing::Test {
     RegistryKey key(HKEY_CLASSES_ROOT, "T");
     return key.DeleteKeyTree("Doomed");
   }
+
+  // The passes of the tree deletion on `path`, opened as the deletion opens
+  // every key of a tree.
+  static LONG SubKeyPass(const char* path) {
+    RegistryKey key;
+    key.Open(HKEY_CLASSES_ROOT, path, KEY_ALL_ACCESS, REG_OPTION_OPEN_LINK);
+    KeyTreeDeletion deletion;
+    return deletion.DeleteAllSubKeys(key);
+  }
+  static LONG ValuePass(const char* path) {
+    RegistryKey key;
+    key.Open(HKEY_CLASSES_ROOT, path, KEY_ALL_ACCESS, REG_OPTION_OPEN_LINK);
+    return KeyTreeDeletion::DeleteAllValues(key);
+  }
 };
 
 TEST_F(HostRegistryTest, ProtectedSubKeyIsPassedOverAndEverythingElseGoes) {
@@ -71,7 +85,7 @@ TEST_F(HostRegistryTest, ValuePassEndsWhenEveryDeletionFails) {
   for (const char* name : {"a", "b", "c"}) standin::SetString("T\\K", name, "x");
   for (int n = 1; n <= 3; ++n)
     standin::FailCall(standin::Call::RegDeleteValueA, n, ERROR_ACCESS_DENIED);
-  EXPECT_EQ(ERROR_NO_MORE_ITEMS, DeleteAllValues(HKEY_CLASSES_ROOT, "T\\K"));
+  EXPECT_EQ(ERROR_NO_MORE_ITEMS, ValuePass("T\\K"));
 }
 
 TEST_F(HostRegistryTest, SubKeyPassEndsWhenDeletionsFailRepeatedly) {
@@ -80,14 +94,14 @@ TEST_F(HostRegistryTest, SubKeyPassEndsWhenDeletionsFailRepeatedly) {
   // would meet "a" at index 0 for ever.
   for (int n = 1; n <= 50; ++n)
     standin::FailCall(standin::Call::RegDeleteKeyA, n, ERROR_ACCESS_DENIED);
-  EXPECT_EQ(ERROR_NO_MORE_ITEMS, DeleteAllSubKeys(HKEY_CLASSES_ROOT, "T\\K"));
+  EXPECT_EQ(ERROR_NO_MORE_ITEMS, SubKeyPass("T\\K"));
   EXPECT_TRUE(standin::KeyExists("T\\K\\b"));
 }
 
 TEST_F(HostRegistryTest, OverlongSubKeyNameEndsThePassWithMoreData) {
   standin::CreateKey("T\\Doomed\\" + std::string(300, 'L'));
   standin::CreateKey("T\\Doomed\\short");
-  EXPECT_EQ(ERROR_MORE_DATA, DeleteAllSubKeys(HKEY_CLASSES_ROOT, "T\\Doomed"));
+  EXPECT_EQ(ERROR_MORE_DATA, SubKeyPass("T\\Doomed"));
   // The name sorts first, so nothing after it was reached.
   EXPECT_TRUE(standin::KeyExists("T\\Doomed\\short"));
   EXPECT_EQ(StatusFromError(ERROR_ACCESS_DENIED), DeleteDoomed());

@@ -1,0 +1,248 @@
+// The stand-in's registry calls: the exact results, too-small-buffer
+// behaviour and handle effects of the real ones, on the key tree and the
+// handle table.
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/host/handle_table.h"
+#include "platform/host/host_windows.h"
+#include "platform/host/key_faults.h"
+#include "platform/host/key_tree.h"
+#include "platform/host/test_controls.h"
+
+using namespace standin_impl;
+
+namespace {
+
+// The start of every call on an open key that the program makes: counts
+// the call, reports an armed fault, then resolves the handle.
+LONG EnterKeyCall(standin::Call call, HKEY key, REGSAM needed, std::shared_ptr<Node>* node) {
+  if (DWORD error = Gate(call)) return static_cast<LONG>(error);
+  return ResolveWithAccess(key, needed, node);
+}
+
+// Copies data into a caller's buffer the way the registry does: too small
+// means ERROR_MORE_DATA, the required size and an untouched buffer; a string
+// stored without its terminator gets one when there is room for it.
+LONG CopyData(const Value& v, LPBYTE data, LPDWORD dataSize) {
+  if (!dataSize) return ERROR_SUCCESS;
+  DWORD size = static_cast<DWORD>(v.data.size());
+  if (!data) {
+    *dataSize = size;
+    return ERROR_SUCCESS;
+  }
+  if (*dataSize < size) {
+    *dataSize = size;
+    return ERROR_MORE_DATA;
+  }
+  if (size > 0) std::memcpy(data, v.data.data(), size);
+  if (IsStringType(v.type) && size > 0 && *dataSize > size && v.data[size - 1] != '\0')
+    data[size] = 0;
+  *dataSize = size;
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result) {
+  if (DWORD error = Gate(standin::Call::RegOpenKeyExA)) {
+    if (result) *result = nullptr;
+    return static_cast<LONG>(error);
+  }
+  if (!key) return ERROR_INVALID_HANDLE;  // the result is left untouched
+  if (!result) return ERROR_INVALID_PARAMETER;
+  std::shared_ptr<Node> base;
+  REGSAM baseAccess;
+  LONG rc = Resolve(key, &base, &baseAccess);
+  if (rc != ERROR_SUCCESS) {
+    *result = nullptr;
+    return rc;
+  }
+  std::string path = subKey ? subKey : "";
+  if (path.size() > MAX_PATH) return ERROR_MORE_DATA;  // result untouched
+  if (!path.empty() && path[0] == '\\') {
+    if (key != HKEY_CLASSES_ROOT || (path.size() > 1 && path[1] == '\\')) {
+      *result = nullptr;
+      return ERROR_BAD_PATHNAME;
+    }
+    path.erase(0, 1);
+  }
+  if (IsPredefined(key) && SplitPath(path).empty()) {
+    *result = key;  // the root itself, no new handle
+    return ERROR_SUCCESS;
+  }
+  bool denied;
+  std::shared_ptr<Node> node =
+      Walk(base, path, &denied,
+           (options & REG_OPTION_OPEN_LINK) ? Links::FollowButTheLast : Links::Follow);
+  if (!node) {
+    *result = nullptr;
+    return ERROR_FILE_NOT_FOUND;
+  }
+  if (denied) {
+    *result = nullptr;
+    return ERROR_ACCESS_DENIED;
+  }
+  if (DWORD error = KeyFault(standin::Call::RegOpenKeyExA, *node, nullptr, access)) {
+    *result = nullptr;
+    return static_cast<LONG>(error);
+  }
+  *result = NewHandle(node, access);
+  AfterOpen(*node);
+  return ERROR_SUCCESS;
+}
+
+LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD options, REGSAM access, LPVOID,
+                     PHKEY result, LPDWORD disposition) {
+  if (!key) return ERROR_INVALID_HANDLE;
+  if (!result || !subKey) return ERROR_INVALID_PARAMETER;
+  std::shared_ptr<Node> base;
+  REGSAM baseAccess;
+  LONG rc = Resolve(key, &base, &baseAccess);
+  if (rc != ERROR_SUCCESS) return rc;
+  if (subKey[0] == '\\') return ERROR_BAD_PATHNAME;
+  // Existing levels are followed where they are links; a link that leads
+  // nowhere cannot be created through.
+  std::shared_ptr<Node> node = base;
+  bool existed = true;
+  std::vector<std::string> parts = SplitPath(subKey);
+  for (size_t i = 0; i < parts.size(); ++i) {
+    bool last = i + 1 == parts.size();
+    std::shared_ptr<Node> next = Child(*node, parts[i]);
+    if (!next) {
+      existed = false;
+      next = AddChild(node, parts[i]);
+      next->link = last && (options & REG_OPTION_CREATE_LINK);
+    } else if (last && (options & REG_OPTION_CREATE_LINK)) {
+      return ERROR_ALREADY_EXISTS;
+    } else if (next->link) {
+      next = LinkTarget(*next, 1);
+      if (!next) return ERROR_FILE_NOT_FOUND;
+    }
+    node = next;
+  }
+  if (existed && node->denyAccess) return ERROR_ACCESS_DENIED;
+  if (disposition) *disposition = existed ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
+  *result = NewHandle(node, access);
+  return ERROR_SUCCESS;
+}
+
+LONG RegCloseKey(HKEY key) {
+  if (DWORD error = Gate(standin::Call::RegCloseKey)) return static_cast<LONG>(error);
+  if (!key) return ERROR_INVALID_HANDLE;
+  if (IsPredefined(key)) return ERROR_SUCCESS;
+  return CloseHandleSlot(key) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}
+
+LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, LPDWORD, LPSTR keyClass,
+                   LPDWORD classLength, PFILETIME lastWriteTime) {
+  std::shared_ptr<Node> node;
+  if (LONG rc = EnterKeyCall(standin::Call::RegEnumKeyExA, key, KEY_ENUMERATE_SUB_KEYS, &node))
+    return rc;
+  if (DWORD error = KeyFault(standin::Call::RegEnumKeyExA, *node, nullptr))
+    return static_cast<LONG>(error);
+  if (!name || !nameLength) return ERROR_INVALID_PARAMETER;
+  if (index >= node->children.size()) return ERROR_NO_MORE_ITEMS;
+  const std::string& found = node->children.find_by_order(index)->second->name;
+  if (*nameLength <= found.size()) return ERROR_MORE_DATA;  // nothing written
+  std::memcpy(name, found.c_str(), found.size() + 1);
+  *nameLength = static_cast<DWORD>(found.size());
+  if (keyClass && classLength && *classLength > 0) {
+    keyClass[0] = 0;
+    *classLength = 0;
+  }
+  if (lastWriteTime) *lastWriteTime = FILETIME{0x12345678u, 0x01d00000u};
+  return ERROR_SUCCESS;
+}
+
+LONG RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, LPDWORD, LPDWORD type,
+                   LPBYTE data, LPDWORD dataSize) {
+  std::shared_ptr<Node> node;
+  if (LONG rc = EnterKeyCall(standin::Call::RegEnumValueA, key, KEY_QUERY_VALUE, &node)) return rc;
+  if (DWORD error = KeyFault(standin::Call::RegEnumValueA, *node, nullptr))
+    return static_cast<LONG>(error);
+  if (!name || !nameLength) return ERROR_INVALID_PARAMETER;
+  if (index >= node->values.size()) return ERROR_NO_MORE_ITEMS;
+  const Value& v = node->values.find_by_order(index)->second;
+  if (*nameLength <= v.name.size()) {
+    // Unlike the sub-key call, the truncated name is written.
+    if (*nameLength > 0) {
+      std::memcpy(name, v.name.data(), *nameLength - 1);
+      name[*nameLength - 1] = 0;
+    }
+    return ERROR_MORE_DATA;
+  }
+  std::memcpy(name, v.name.c_str(), v.name.size() + 1);
+  *nameLength = static_cast<DWORD>(v.name.size());
+  if (type) *type = v.type;
+  return CopyData(v, data, dataSize);
+}
+
+LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD, LPDWORD type, LPBYTE data,
+                      LPDWORD dataSize) {
+  std::shared_ptr<Node> node;
+  if (LONG rc = EnterKeyCall(standin::Call::RegQueryValueExA, key, KEY_QUERY_VALUE, &node))
+    return rc;
+  if (DWORD error = KeyFault(standin::Call::RegQueryValueExA, *node, valueName))
+    return static_cast<LONG>(error);
+  if (data && !dataSize) return ERROR_INVALID_PARAMETER;
+  const Value* v = FindValue(*node, valueName);
+  if (!v) {
+    if (type) *type = REG_NONE;
+    if (!data && dataSize) *dataSize = 0;
+    return ERROR_FILE_NOT_FOUND;
+  }
+  if (type) *type = v->type;
+  return CopyData(*v, data, dataSize);
+}
+
+LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE* data,
+                    DWORD dataSize) {
+  std::shared_ptr<Node> node;
+  if (LONG rc = ResolveWithAccess(key, KEY_SET_VALUE, &node)) return rc;
+  if (!data && dataSize) return ERROR_INVALID_PARAMETER;
+  // A link's target is a REG_LINK value and nothing else.
+  if (node->link && Upper(valueName ? valueName : "") == Upper(kLinkValueName) && type != REG_LINK)
+    return ERROR_ACCESS_DENIED;
+  // Like the real call, a string whose next byte is a NUL is stored with it.
+  if (IsStringType(type) && dataSize > 0 && data[dataSize - 1] != 0 && data[dataSize] == 0)
+    dataSize++;
+  StoreValue(*node, valueName ? valueName : "", type,
+             std::string(reinterpret_cast<const char*>(data), dataSize));
+  return ERROR_SUCCESS;
+}
+
+LONG RegDeleteValueA(HKEY key, LPCSTR valueName) {
+  std::shared_ptr<Node> node;
+  if (LONG rc = EnterKeyCall(standin::Call::RegDeleteValueA, key, KEY_SET_VALUE, &node)) return rc;
+  if (DWORD error = KeyFault(standin::Call::RegDeleteValueA, *node, valueName))
+    return static_cast<LONG>(error);
+  std::string upper = Upper(valueName ? valueName : "");
+  auto seq = node->valueSeq.find(upper);
+  if (seq == node->valueSeq.end()) return ERROR_FILE_NOT_FOUND;
+  if (node->values.find(seq->second)->second.protectedFromDelete) return ERROR_ACCESS_DENIED;
+  node->values.erase(seq->second);
+  node->valueSeq.erase(seq);
+  return ERROR_SUCCESS;
+}
+
+LONG RegDeleteKeyA(HKEY key, LPCSTR subKey) {
+  if (DWORD error = Gate(standin::Call::RegDeleteKeyA)) return static_cast<LONG>(error);
+  if (!subKey) return ERROR_INVALID_PARAMETER;
+  std::shared_ptr<Node> base;
+  REGSAM access;
+  LONG rc = Resolve(key, &base, &access);
+  if (rc != ERROR_SUCCESS) return rc;
+  if (subKey[0] == '\\') return ERROR_BAD_PATHNAME;
+  bool denied;
+  std::shared_ptr<Node> node = Walk(base, subKey, &denied);
+  if (!node) return ERROR_FILE_NOT_FOUND;
+  if (DWORD error = KeyFault(standin::Call::RegDeleteKeyA, *node)) return static_cast<LONG>(error);
+  if (denied || node == Root()) return ERROR_ACCESS_DENIED;
+  if (node->children.size() > 0) return ERROR_ACCESS_DENIED;
+  Unlink(*node);
+  return ERROR_SUCCESS;
+}
