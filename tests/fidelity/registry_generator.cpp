@@ -530,9 +530,10 @@ Generated Generate(uint32_t seed, const Place& place) {
   } else {
     b.Note("no filter class key");
   }
-  // Now and then a name the real registry cannot hold: 256 characters for
-  // a key (Wine takes it, Windows not: the generator refuses it on both),
-  // more for a key, 16,384 for a value (the platform refuses those).
+  // Now and then a name the real registry cannot hold: a key name of 256
+  // characters or more (Wine takes 256, Windows not: the generator refuses
+  // every key name past 255 itself, on both builds), or a value name of
+  // 16,384 (the platform refuses it, on both).
   size_t refusal = rng.Below(1000);
   if (refusal < 8) {
     b.Close(b.Key(clsid, RandomText(rng, kMaxKeyName + 1)));
