@@ -32,6 +32,7 @@ SNAPSHOT_EXE = os.environ.get("RF_REGISTRY_SNAPSHOT") or os.path.join(
     "registry_snapshot.exe")
 
 REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_LINK, REG_MULTI_SZ = 1, 2, 3, 4, 6, 7
+UNREADABLE = -1  # the type of the value that stands for a key that could not be read
 TYPE_NAMES = {0: "REG_NONE", REG_SZ: "REG_SZ", REG_EXPAND_SZ: "REG_EXPAND_SZ",
               REG_BINARY: "REG_BINARY", REG_DWORD: "REG_DWORD", 5: "REG_DWORD_BIG_ENDIAN",
               REG_LINK: "REG_LINK", REG_MULTI_SZ: "REG_MULTI_SZ", 11: "REG_QWORD"}
@@ -54,6 +55,8 @@ class Value(namedtuple("Value", "name type data")):
         return text[:-1]
 
     def __str__(self):
+        if self.type == UNREADABLE:
+            return f"(cannot be read: error {self.data.decode()})"
         name = "@" if self.name == "" else repr(self.name)
         kind = TYPE_NAMES.get(self.type, f"type {self.type}")
         text = self.text()
@@ -88,9 +91,9 @@ class Registry:
         self.clsid_root = clsid_root
 
     @staticmethod
-    def parse(text, prefix_64=VIEW64, clsid_root=EXPORTED_CLSID_ROOT):
-        """A snapshot from the program's output; the 64-bit view's keys get
-        `prefix_64` in front of their path."""
+    def parse(text, clsid_root=EXPORTED_CLSID_ROOT):
+        """A snapshot from the snapshot program's output; the 64-bit view's
+        keys get VIEW64 in front of their path."""
         keys = {}
         values = None
         for line in text.splitlines():
@@ -101,10 +104,10 @@ class Registry:
                 continue
             view, path = fields[0], _unescape(fields[1])
             if view == "64":
-                path = prefix_64 + path
+                path = VIEW64 + path
             values = keys[path] = []
             if kind == "E":
-                values.append(Value("<error>", -1, fields[2].encode()))
+                values.append(Value("<error>", UNREADABLE, fields[2].encode()))
         return Registry({k: tuple(v) for k, v in keys.items()}, clsid_root)
 
     def __contains__(self, key):
@@ -312,9 +315,12 @@ class WinePrefix:
 
     def names(self, path, view=32):
         """Every name under which export_registry() shows the key `path`
-        (HKEY_CLASSES_ROOT or below) of the registry `view`. Links are never
-        followed, so there is one: in a 64-bit prefix the path of the key's
-        own place, in the 64-bit view."""
+        (HKEY_CLASSES_ROOT\\CLSID or below) of the registry `view`. Links
+        are never followed, so there is one: in a 64-bit prefix the path of
+        the key's own place, in the 64-bit view. (The 32-bit view keeps only
+        some keys of HKEY_CLASSES_ROOT apart, CLSID among them; Wine finds
+        the others in the 64-bit view's Classes, where the snapshot shows
+        them.)"""
         assert path == "HKEY_CLASSES_ROOT" or path.startswith("HKEY_CLASSES_ROOT\\"), path
         below = path[len("HKEY_CLASSES_ROOT"):]
         if not self.is_64_bit:
