@@ -7,6 +7,7 @@ is registered in the 32-bit registry view, where the program looks, and a
 RF_DEMO_ARCH=win32 makes a 32-bit prefix with the 32-bit registration only.
 
     demo.py --exe remove_filter.exe --prefix-script cmake/wine-prefix.sh
+            --snapshot registry_snapshot.exe
 """
 
 import argparse
@@ -43,6 +44,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--exe", required=True)
     parser.add_argument("--prefix-script", required=True)
+    parser.add_argument("--snapshot", required=True)
     args = parser.parse_args()
     exe = os.path.abspath(args.exe)
     arch = os.environ.get("RF_DEMO_ARCH", "win64")
@@ -52,7 +54,8 @@ def main():
 
     print("== 3/5 A throwaway Wine prefix", flush=True)
     workdir = tempfile.mkdtemp(prefix="remove_filter-demo.")
-    wine = WinePrefix(os.path.join(workdir, "prefix"), os.path.abspath(args.prefix_script), arch)
+    wine = WinePrefix(os.path.join(workdir, "prefix"), os.path.abspath(args.prefix_script), arch,
+                      args.snapshot)
     try:
         wine.create()
         wine.start()
@@ -76,7 +79,7 @@ def demo(wine, exe):
         return 2
     manager = managers[0]
     instance = f"{CLSID_ROOT}\\{manager}\\Instance"
-    real_filters = pristine.sub_keys(f"{EXPORTED_CLSID_ROOT}\\{manager}\\Instance")
+    real_filters = pristine.sub_keys(f"{pristine.clsid_root}\\{manager}\\Instance")
     directory = "C:\\Program Files (x86)\\Sample Filter" if wine.is_64_bit else DIRECTORY_64
     server = directory + "\\sample_filter.dll"
     neighbour = directory + "\\readme.txt"
@@ -114,13 +117,13 @@ def demo(wine, exe):
     after = wine.export_registry()
     targets = wine.names(entry) + wine.names(class_key)
     gone = {
-        short(entry): exported(entry) not in after,
-        short(class_key) + " (with InprocServer32)": exported(class_key) not in after,
+        short(entry): wine.names(entry)[0] not in after,
+        short(class_key) + " (with InprocServer32)": wine.names(class_key)[0] not in after,
         server: not wine.file_exists(server),
     }
     for what, is_gone in gone.items():
         say(f"{present(not is_gone)}  {what}")
-    left_filters = after.sub_keys(f"{EXPORTED_CLSID_ROOT}\\{manager}\\Instance")
+    left_filters = after.sub_keys(f"{after.clsid_root}\\{manager}\\Instance")
     kept = {
         f"the class manager's {len(real_filters)} own filters":
             set(real_filters) <= set(left_filters),
@@ -168,13 +171,9 @@ def filter_keys(entry, class_key, server, name):
 def show(wine, registry, keys, view):
     for path in keys:
         name = wine.names(path, view)[0]
-        shown = ", ".join(v for v in registry.keys.get(name, ()) if "FilterData" not in v)
+        shown = ", ".join(str(v) for v in registry.keys.get(name, ()) if v.name != "FilterData")
         say(f"{short(path)}")
         say(f"    {shown}")
-
-
-def exported(path):
-    return EXPORTED_CLSID_ROOT + path[len(CLSID_ROOT):]
 
 
 if __name__ == "__main__":

@@ -27,9 +27,10 @@ echo "   cmake, the i686 MinGW-w64 cross compiler, Wine and Python are installed
 
 echo "== 2/5 Building the program (preset win32)"
 run_logged cmake --preset win32
-run_logged cmake --build --preset win32 --target remove_filter
+run_logged cmake --build --preset win32 --target remove_filter registry_snapshot
 rm -f "$log"
 exe=build/win32/remove_filter.exe
 echo "   $exe: $(stat -c %s "$exe") bytes"
 
-exec python3 scripts/demo.py --exe "$exe" --prefix-script cmake/wine-prefix.sh
+exec python3 scripts/demo.py --exe "$exe" --prefix-script cmake/wine-prefix.sh \
+  --snapshot build/win32/tests/e2e/registry_snapshot.exe

@@ -20,7 +20,8 @@ import sys
 import unittest
 
 sys.dont_write_bytecode = True  # no cache files in the source tree
-from wine_prefix import CLSID_ROOT, EXPORTED_CLSID_ROOT, VIEW64, WinePrefix, registry_file
+from wine_prefix import (CLSID_ROOT, EXPORTED_CLSID_ROOT, REG_BINARY, REG_DWORD, REG_EXPAND_SZ,
+                         REG_SZ, VIEW64, Value, WinePrefix, registry_file)
 
 ARGS = None
 WINE = None  # the prefix, shared by every case of the module
@@ -35,9 +36,9 @@ OTHER_FILTER = "{5E0F4A31-9B2C-4D7E-8A16-C3F09B2D4E58}"
 
 
 def exported(path):
-    """A path below HKEY_CLASSES_ROOT\\CLSID as the registry export names it."""
-    assert path.startswith(CLSID_ROOT + "\\"), path
-    return EXPORTED_CLSID_ROOT + path[len(CLSID_ROOT):]
+    """A path below HKEY_CLASSES_ROOT of the program's view as the registry
+    snapshot names it."""
+    return WINE.names(path)[0]
 
 
 def instance_entry_path(manager):
@@ -52,7 +53,7 @@ PRISTINE = None  # the fresh prefix's registry
 
 def setUpModule():
     global WINE, PRISTINE
-    WINE = WinePrefix(ARGS.prefix, ARGS.prefix_script, ARGS.arch)
+    WINE = WinePrefix(ARGS.prefix, ARGS.prefix_script, ARGS.arch, ARGS.snapshot)
     unittest.addModuleCleanup(stop_wine)
     WINE.create()
     WINE.start()
@@ -79,8 +80,8 @@ class ProgramCase(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.wine = WINE
-        cls.manager = only_class_manager(PRISTINE, EXPORTED_CLSID_ROOT)
-        cls.real_filters = PRISTINE.sub_keys(f"{EXPORTED_CLSID_ROOT}\\{cls.manager}\\Instance")
+        cls.manager = only_class_manager(PRISTINE, PRISTINE.clsid_root)
+        cls.real_filters = PRISTINE.sub_keys(f"{PRISTINE.clsid_root}\\{cls.manager}\\Instance")
         if not cls.real_filters:
             raise AssertionError("the prefix's class manager has no filters registered")
 
@@ -183,7 +184,7 @@ class EndToEndTest(ProgramCase):
         _, after = self.removal(self.manager, server, neighbours)
         self.assertEqual(
             self.real_filters,
-            after.sub_keys(f"{EXPORTED_CLSID_ROOT}\\{self.manager}\\Instance"))
+            after.sub_keys(f"{after.clsid_root}\\{self.manager}\\Instance"))
 
         # A second run finds nothing left to remove and changes nothing.
         self.run_program()
@@ -234,6 +235,108 @@ class EndToEndTest(ProgramCase):
         self.assertEqual([EARLY_MANAGER, LATER_MANAGER, self.manager], before.class_managers())
         self.assertIn(exported(instance_entry_path(LATER_MANAGER)), after)
         self.assertIn(exported(instance_entry_path(self.manager)), after)
+
+
+def sz(text):
+    return (text + "\0").encode("utf-16-le")
+
+
+def reg_data(value):
+    """A Value's data as a registry file of version 5 writes it."""
+    if value.type == REG_SZ:
+        return '"' + value.text().replace("\\", "\\\\").replace('"', '\\"') + '"'
+    if value.type == REG_DWORD:
+        return f"dword:{int.from_bytes(value.data, 'little'):08x}"
+    kind = "hex" if value.type == REG_BINARY else f"hex({value.type:x})"
+    return kind + ":" + ",".join(f"{b:02x}" for b in value.data)
+
+
+def reg_name(name):
+    return "@" if name == "" else '"' + name.replace("\\", "\\\\").replace('"', '\\"') + '"'
+
+
+class SnapshotTest(unittest.TestCase):
+    """The snapshots that every case compares see each kind of change that
+    the system's own registry editor makes, in each registry view, and
+    nothing else: the difference of two snapshots is exactly the change."""
+
+    ROOT = "Software\\rf-snapshot-test"
+    UNICODE_KEY = "Grüße ключ 鍵 \U0001f511"  # beyond the Basic Multilingual Plane too
+    UNICODE_VALUE = "naïve Wert 値 %0041"
+
+    def names(self, path, view):
+        """The snapshot's names of HKEY_LOCAL_MACHINE\\`path` in `view`."""
+        if not WINE.is_64_bit:
+            return [f"HKEY_LOCAL_MACHINE\\{path}"]
+        if view == 64:
+            return [f"{VIEW64}HKEY_LOCAL_MACHINE\\{path}"]
+        below = path[len("Software\\"):]
+        # The 32-bit view's Software is the 64-bit view's Software\Wow6432Node.
+        return [f"HKEY_LOCAL_MACHINE\\{path}",
+                f"{VIEW64}HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\{below}"]
+
+    def write(self, view, keys, removed_keys=(), removed_values=()):
+        """Imports, through the registry editor of `view`, the keys `keys`
+        ({path below HKEY_LOCAL_MACHINE: [Value, ...]}), then removes the
+        keys and the values ((path, name)) given."""
+        lines = ["Windows Registry Editor Version 5.00", ""]
+        for path in removed_keys:
+            lines += [f"[-HKEY_LOCAL_MACHINE\\{path}]", ""]
+        for path, values in keys.items():
+            lines.append(f"[HKEY_LOCAL_MACHINE\\{path}]")
+            lines += [f"{reg_name(v.name)}={reg_data(v)}" for v in values]
+            lines.append("")
+        for path, name in removed_values:
+            lines += [f"[HKEY_LOCAL_MACHINE\\{path}]", f"{reg_name(name)}=-", ""]
+        WINE.import_registry("\r\n".join(lines) + "\r\n", view)
+
+    def test_difference_of_two_snapshots_is_exactly_the_change(self):
+        views = (32, 64) if WINE.is_64_bit else (32,)
+        root = {view: f"{self.ROOT}-{view}" for view in views}
+        old = {"": Value("", REG_SZ, sz("old default")),
+               "changed": Value("changed", REG_DWORD, (1).to_bytes(4, "little")),
+               "binary": Value("binary", REG_BINARY, bytes([0, 1, 0xfe, 0xff])),
+               "removed": Value("removed", REG_SZ, sz("going")),
+               "same": Value("same", REG_SZ, sz("kept"))}
+        new = {"": Value("", REG_SZ, sz("new default")),
+               "changed": Value("changed", REG_DWORD, (2).to_bytes(4, "little")),
+               "binary": Value("binary", REG_BINARY, bytes([0, 1, 0xfe, 0xfe, 0x80])),
+               "expand": Value("expand", REG_EXPAND_SZ, sz("%SystemRoot%\\rf.dll")),
+               self.UNICODE_VALUE: Value(self.UNICODE_VALUE, REG_SZ, sz("Größe ✓"))}
+        for view in views:
+            self.addCleanup(self.write, view, {}, removed_keys=[root[view]])
+            self.write(view, {root[view]: list(old.values()),
+                              f"{root[view]}\\going\\below": [old["same"]],
+                              f"{root[view]}\\kept": []})
+        before = WINE.export_registry()
+        for view in views:
+            self.write(view, {root[view]: [new[n] for n in ("", "changed", "binary", "expand",
+                                                             self.UNICODE_VALUE)],
+                              f"{root[view]}\\{self.UNICODE_KEY}": [new["expand"]]},
+                       removed_keys=[f"{root[view]}\\going"],
+                       removed_values=[(root[view], "removed")])
+        after = WINE.export_registry()
+
+        expected = []
+        for view in views:
+            for key in self.names(root[view], view):
+                expected += [
+                    f"changed:    [{key}] {old['']} -> {new['']}",
+                    f"changed:    [{key}] {old['changed']} -> {new['changed']}",
+                    f"changed:    [{key}] {old['binary']} -> {new['binary']}",
+                    f"missing:    [{key}] {old['removed']}",
+                    f"unexpected: [{key}] {new['expand']}",
+                    f"unexpected: [{key}] {new[self.UNICODE_VALUE]}",
+                    f"missing:    [{key}\\going]",
+                    f"missing:    [{key}\\going\\below]",
+                    f"unexpected: [{key}\\{self.UNICODE_KEY}]",
+                ]
+                self.assertIn(f"{key}\\kept", after)
+                # Every value's type and bytes, in name order.
+                kept = [new[""], new["binary"], new["changed"], new["expand"], old["same"]]
+                self.assertEqual(kept, [v for v in after.keys[key] if v.name != self.UNICODE_VALUE])
+        self.assertEqual(sorted(expected), before.differences(after, limit=len(expected) + 1))
+        self.assertEqual([], after.differences(after))
 
 
 # The 64-bit registration of the filter: what a 64-bit build of it leaves in
@@ -323,6 +426,7 @@ if __name__ == "__main__":
     parser = argparse.ArgumentParser()
     parser.add_argument("--exe", required=True)
     parser.add_argument("--short-path", required=True)
+    parser.add_argument("--snapshot", required=True)
     parser.add_argument("--prefix", required=True)
     parser.add_argument("--prefix-script", required=True)
     parser.add_argument("--arch", choices=["win32", "win64"], default="win32")

@@ -1,55 +1,114 @@
 """A throwaway Wine prefix driven from the host: its processes, its files and
-its whole registry as text. Shared by the end-to-end tests and the demo."""
+snapshots of its whole registry. Shared by the end-to-end tests and the demo."""
 
 import os
+import re
 import shutil
 import subprocess
 import tempfile
-from concurrent.futures import ThreadPoolExecutor
+from collections import namedtuple
 
 CLSID_ROOT = "HKEY_CLASSES_ROOT\\CLSID"
-# Where Wine keeps HKEY_CLASSES_ROOT, as a full export names it.
+# Where Wine keeps HKEY_CLASSES_ROOT\CLSID: in a 32-bit prefix, and in the
+# 64-bit view of a 64-bit one.
 EXPORTED_CLSID_ROOT = "HKEY_LOCAL_MACHINE\\Software\\Classes\\CLSID"
 CLASS_MANAGER_NAME = "ActiveMovie Filter Class Manager"
 
 # In a 64-bit prefix, a 32-bit process sees HKEY_CLASSES_ROOT\CLSID at
 # HKEY_LOCAL_MACHINE\Software\Classes\Wow6432Node\CLSID; Wine 8 keeps it
-# there, and HKEY_LOCAL_MACHINE\Software\Wow6432Node\Classes is a link to
-# it. Its 64-bit view is HKEY_LOCAL_MACHINE\Software\Classes itself.
+# there, and HKEY_LOCAL_MACHINE\Software\Wow6432Node\Classes (which the
+# 32-bit view names HKEY_LOCAL_MACHINE\Software\Classes) is a link to it.
+# Its 64-bit view is HKEY_LOCAL_MACHINE\Software\Classes itself.
 WOW64_CLASSES = ("HKEY_LOCAL_MACHINE\\Software\\Classes\\Wow6432Node",
                  "HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\Classes")
-# The keys of the 64-bit view's export carry this in front of their path.
+# The keys of the 64-bit view carry this in front of their path.
 VIEW64 = "64-bit view: "
 # Wine's 64-bit loader; `wine` itself runs the 32-bit programs of a prefix.
 WINE64 = shutil.which("wine64") or "/usr/lib/wine/wine64"
+# The snapshot program (tests/e2e/registry_snapshot.cpp) where the win32
+# preset builds it, unless RF_REGISTRY_SNAPSHOT or the caller names another.
+SNAPSHOT_EXE = os.environ.get("RF_REGISTRY_SNAPSHOT") or os.path.join(
+    os.path.dirname(os.path.abspath(__file__)), "..", "..", "build", "win32", "tests", "e2e",
+    "registry_snapshot.exe")
+
+REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_LINK, REG_MULTI_SZ = 1, 2, 3, 4, 6, 7
+UNREADABLE = -1  # the type of the value that stands for a key that could not be read
+TYPE_NAMES = {0: "REG_NONE", REG_SZ: "REG_SZ", REG_EXPAND_SZ: "REG_EXPAND_SZ",
+              REG_BINARY: "REG_BINARY", REG_DWORD: "REG_DWORD", 5: "REG_DWORD_BIG_ENDIAN",
+              REG_LINK: "REG_LINK", REG_MULTI_SZ: "REG_MULTI_SZ", 11: "REG_QWORD"}
+
+
+class Value(namedtuple("Value", "name type data")):
+    """A value: its exact name ("" for the default value), type (a number)
+    and data (bytes). Equal when all three are."""
+
+    def text(self):
+        """The string that REG_SZ-like data holds when it is exactly one
+        terminated UTF-16 string (REG_LINK: one unterminated), else None."""
+        if self.type not in (REG_SZ, REG_EXPAND_SZ, REG_LINK) or len(self.data) % 2:
+            return None
+        text = self.data.decode("utf-16-le", "surrogatepass")
+        if self.type == REG_LINK:
+            return text
+        if not text.endswith("\0") or "\0" in text[:-1]:
+            return None
+        return text[:-1]
+
+    def __str__(self):
+        if self.type == UNREADABLE:
+            return f"(cannot be read: error {self.data.decode()})"
+        name = "@" if self.name == "" else repr(self.name)
+        kind = TYPE_NAMES.get(self.type, f"type {self.type}")
+        text = self.text()
+        if self.type == REG_LINK and self.name == "SymbolicLinkValue" and text is not None:
+            return f"{name}={kind} -> {text}"
+        if text is not None:
+            return f"{name}={kind} {text!r}"
+        if self.type == REG_DWORD and len(self.data) == 4:
+            return f"{name}={kind} 0x{int.from_bytes(self.data, 'little'):08x}"
+        return f"{name}={kind} hex:{self.data.hex(',')}"
+
+
+def _unescape(field):
+    """A name as the snapshot program writes it: %XXXX for one UTF-16 unit.
+    A pair of surrogates makes one character; a lone one stays as it is."""
+    if "%" not in field:
+        return field
+    units = re.sub(r"%([0-9A-F]{4})", lambda m: chr(int(m[1], 16)), field)
+    return units.encode("utf-16-le", "surrogatepass").decode("utf-16-le", "surrogatepass")
 
 
 class Registry:
-    """A whole-registry export: {key path: (value line, ...)}, in the
-    export's own order. A value whose data runs over several lines is one
-    entry."""
+    """A registry snapshot: {key path: (Value, ...)}, keys and values in the
+    snapshot program's order (by name, ignoring letter case). A registry link
+    is a key of its own with one value SymbolicLinkValue (REG_LINK) that
+    names its target; what lies below the target shows under the target's
+    own path only. A key that could not be read holds one value "<error>"."""
 
-    def __init__(self, keys):
+    def __init__(self, keys, clsid_root=EXPORTED_CLSID_ROOT):
         self.keys = keys
+        # Where this snapshot names HKEY_CLASSES_ROOT\CLSID as the program sees it.
+        self.clsid_root = clsid_root
 
     @staticmethod
-    def parse(text):
+    def parse(text, clsid_root=EXPORTED_CLSID_ROOT):
+        """A snapshot from the snapshot program's output; the 64-bit view's
+        keys get VIEW64 in front of their path."""
         keys = {}
         values = None
-        pending = ""
         for line in text.splitlines():
-            if pending:
-                line = pending + line.lstrip()
-                pending = ""
-            if line.startswith("["):
-                values = keys.setdefault(line[1:-1], [])
-            elif line and values is not None:
-                # Binary and other non-string data continue after a '\'.
-                if line.endswith("\\") and "=hex" in line and not line.endswith('"'):
-                    pending = line[:-1]
-                else:
-                    values.append(line)
-        return Registry({k: tuple(v) for k, v in keys.items()})
+            kind, *fields = line.split("\t")
+            if kind == "V":
+                name, kind_number, data = fields
+                values.append(Value(_unescape(name), int(kind_number), bytes.fromhex(data)))
+                continue
+            view, path = fields[0], _unescape(fields[1])
+            if view == "64":
+                path = VIEW64 + path
+            values = keys[path] = []
+            if kind == "E":
+                values.append(Value("<error>", UNREADABLE, fields[2].encode()))
+        return Registry({k: tuple(v) for k, v in keys.items()}, clsid_root)
 
     def __contains__(self, key):
         return key in self.keys
@@ -65,7 +124,7 @@ class Registry:
         gone = set()
         for key in subtrees:
             gone.update(self.below(key))
-        return Registry({k: v for k, v in self.keys.items() if k not in gone})
+        return Registry({k: v for k, v in self.keys.items() if k not in gone}, self.clsid_root)
 
     def sub_keys(self, key):
         """Names of the direct sub-keys of `key`."""
@@ -73,24 +132,37 @@ class Registry:
         return [k[len(prefix):] for k in self.keys
                 if k.lower().startswith(prefix) and "\\" not in k[len(prefix):]]
 
-    def class_managers(self, root=EXPORTED_CLSID_ROOT):
-        """Names of the class keys below `root` whose default value names the
-        class manager (in any letter case), in the export's order."""
-        wanted = f'@="{CLASS_MANAGER_NAME}"'.lower()
+    def class_managers(self, root=None):
+        """Names of the class keys below `root` (by default the class root of
+        the program's view) whose default value names the class manager (in
+        any letter case), in the snapshot's order."""
+        root = root or self.clsid_root
+        wanted = CLASS_MANAGER_NAME.lower()
         return [name for name in self.sub_keys(root)
-                if wanted in (v.lower() for v in self.keys[f"{root}\\{name}"])]
+                if any(v.name == "" and v.type == REG_SZ and (v.text() or "").lower() == wanted
+                       for v in self.keys[f"{root}\\{name}"])]
 
     def differences(self, other, limit=12):
-        """Lines that say how `other` differs from this registry; empty when
-        they are the same."""
+        """Lines that say how `other` differs from this registry, one a key
+        missing or unexpected or a value missing, unexpected or changed;
+        empty when they are the same."""
         lines = []
         for key in self.keys.keys() - other.keys.keys():
             lines.append(f"missing:    [{key}]")
         for key in other.keys.keys() - self.keys.keys():
             lines.append(f"unexpected: [{key}]")
         for key in self.keys.keys() & other.keys.keys():
-            if self.keys[key] != other.keys[key]:
-                lines.append(f"changed:    [{key}] {self.keys[key]} -> {other.keys[key]}")
+            if self.keys[key] == other.keys[key]:
+                continue
+            before = {v.name: v for v in self.keys[key]}
+            after = {v.name: v for v in other.keys[key]}
+            for name in before.keys() | after.keys():
+                if name not in after:
+                    lines.append(f"missing:    [{key}] {before[name]}")
+                elif name not in before:
+                    lines.append(f"unexpected: [{key}] {after[name]}")
+                elif before[name] != after[name]:
+                    lines.append(f"changed:    [{key}] {before[name]} -> {after[name]}")
         lines.sort()
         if len(lines) > limit:
             lines = lines[:limit] + [f"... and {len(lines) - limit} more"]
@@ -129,8 +201,9 @@ class WinePrefix:
     two folders. Where a method takes `view`, 32 (the default) is what a
     32-bit process such as the program sees, 64 what a 64-bit one sees."""
 
-    def __init__(self, path, prefix_script, arch="win32"):
+    def __init__(self, path, prefix_script, arch="win32", snapshot=SNAPSHOT_EXE):
         self.path = path
+        self.snapshot = os.path.abspath(snapshot)  # the host path of registry_snapshot.exe
         self.prefix_script = prefix_script
         self.arch = arch
         self.env = dict(os.environ, WINEPREFIX=path, WINEARCH=arch, WINEDEBUG="-all",
@@ -211,48 +284,47 @@ class WinePrefix:
             pass
 
     def import_registry(self, text, view=32):
-        """Imports a REGEDIT4 text into the registry `view`."""
+        """Imports a registry file's text into the registry `view`: a
+        REGEDIT4 one, or one of "Windows Registry Editor Version 5.00" (the
+        only kind that can hold names and data beyond ASCII)."""
         path = self.scratch + "\\import.reg"
-        with open(self.host_path(path), "w", encoding="ascii", newline="") as f:
-            f.write(text)
+        data = text.encode("ascii") if text.isascii() else "\ufeff".encode("utf-16-le") + \
+            text.encode("utf-16-le")
+        with open(self.host_path(path), "wb") as f:
+            f.write(data)
         result = self.run("regedit", "/s", path, view=view)
         if result.returncode != 0 or result.stderr:
             raise RuntimeError(f"regedit /s failed: {result.stderr!r}")
 
     def export_registry(self):
-        """The whole registry (HKEY_LOCAL_MACHINE and HKEY_USERS) as the
-        program sees it; in a 64-bit prefix also the whole software hive
-        (HKEY_LOCAL_MACHINE\\Software) as 64-bit programs see it, with its
-        keys' paths marked by VIEW64. The 64-bit view holds the 32-bit one's
-        keys below WOW64_CLASSES and HKEY_LOCAL_MACHINE\\Software\\Wow6432Node."""
-        if not self.is_64_bit:
-            return self._export(32)
-        # The two exports only read, so they run side by side.
-        with ThreadPoolExecutor(2) as pool:
-            view32 = pool.submit(self._export, 32)
-            view64 = pool.submit(self._export, 64, "HKEY_LOCAL_MACHINE\\Software")
-            keys = dict(view32.result().keys)
-            keys.update((VIEW64 + key, values) for key, values in view64.result().keys.items())
-        return Registry(keys)
-
-    def _export(self, view, *key):
-        path = f"{self.scratch}\\export{view}.reg"
-        result = self.run("regedit", "/e", path, *key, view=view)
+        """A snapshot of the whole registry (HKEY_LOCAL_MACHINE and
+        HKEY_USERS) as the program sees it; in a 64-bit prefix also of the
+        whole software hive (HKEY_LOCAL_MACHINE\\Software) as 64-bit programs
+        see it, with its keys' paths marked by VIEW64. All of it comes from
+        one run of the snapshot program. The 64-bit view holds the 32-bit
+        one's keys below WOW64_CLASSES[0] and HKEY_LOCAL_MACHINE\\Software\\
+        Wow6432Node; the links among them show as links."""
+        roots = ["32:HKEY_LOCAL_MACHINE", "32:HKEY_USERS"]
+        if self.is_64_bit:
+            roots.append("64:HKEY_LOCAL_MACHINE\\Software")
+        result = self.run(self.snapshot, *roots)
         if result.returncode != 0 or result.stderr:
-            raise RuntimeError(f"regedit /e failed: {result.stderr!r}")
-        with open(self.host_path(path), "rb") as f:
-            return Registry.parse(f.read().decode("utf-16"))
+            raise RuntimeError(f"registry_snapshot failed ({result.returncode}): {result.stderr!r}")
+        return Registry.parse(result.stdout.decode("ascii"),
+                              clsid_root=self.names(CLSID_ROOT)[0])
 
     def names(self, path, view=32):
         """Every name under which export_registry() shows the key `path`
-        below HKEY_CLASSES_ROOT of the registry `view`, the first of them the
-        name that the program's own view gives it."""
-        assert path.startswith("HKEY_CLASSES_ROOT\\"), path
+        (HKEY_CLASSES_ROOT\\CLSID or below) of the registry `view`. Links
+        are never followed, so there is one: in a 64-bit prefix the path of
+        the key's own place, in the 64-bit view. (The 32-bit view keeps only
+        some keys of HKEY_CLASSES_ROOT apart, CLSID among them; Wine finds
+        the others in the 64-bit view's Classes, where the snapshot shows
+        them.)"""
+        assert path == "HKEY_CLASSES_ROOT" or path.startswith("HKEY_CLASSES_ROOT\\"), path
         below = path[len("HKEY_CLASSES_ROOT"):]
-        machine = "HKEY_LOCAL_MACHINE\\Software\\Classes" + below
         if not self.is_64_bit:
-            return [machine]
+            return ["HKEY_LOCAL_MACHINE\\Software\\Classes" + below]
         if view == 64:
-            return [VIEW64 + machine]
-        redirected = [root + below for root in WOW64_CLASSES]
-        return [machine, redirected[0]] + [VIEW64 + name for name in redirected]
+            return [VIEW64 + "HKEY_LOCAL_MACHINE\\Software\\Classes" + below]
+        return [VIEW64 + WOW64_CLASSES[0] + below]
