@@ -145,6 +145,7 @@ struct State {
   bool longPathPresent = true;
   std::map<std::string, FileEntry> files;          // by upper path
   std::map<std::string, std::string> shortToLong;  // upper short -> long
+  std::vector<std::string> deleteFileNames;        // as given to DeleteFileA
 };
 
 State& S() {
@@ -661,6 +662,7 @@ BOOL DeleteFileA(LPCSTR fileName) {
     lastError = error;
     return FALSE;
   }
+  if (fileName) S().deleteFileNames.push_back(fileName);
   if (!fileName || !*fileName) {
     lastError = ERROR_PATH_NOT_FOUND;
     return FALSE;
@@ -857,6 +859,8 @@ void LockFile(const std::string& path, DWORD error) {
 }
 
 bool FileExists(const std::string& path) { return S().files.count(UpperPath(path)) != 0; }
+
+const std::vector<std::string>& DeleteFileNames() { return S().deleteFileNames; }
 
 std::vector<std::string> Files() {
   std::vector<std::string> out;
