@@ -73,6 +73,16 @@ TEST_F(HostRegistryTest, SurvivorOfAFailedDeletionKeepsItsDefaultValueOnly) {
   EXPECT_STREQ("default", value);
 }
 
+TEST_F(HostRegistryTest, ChildlessKeyRefusingFullAccessStillGoes) {
+  standin::SetString("T\\Doomed", "Named", "v");
+  RegistryKey key(HKEY_CLASSES_ROOT, "T");
+  // Only the first open of "Doomed" is refused; one with fewer rights works.
+  standin::FailCall(standin::Call::RegOpenKeyExA, 1, ERROR_ACCESS_DENIED);
+  EXPECT_EQ(0, key.DeleteKeyTree("Doomed"));
+  EXPECT_FALSE(standin::KeyExists("T\\Doomed"));
+  EXPECT_TRUE(standin::KeyExists("T"));
+}
+
 // Sub-key and value names at the name buffer's size inside a deleted tree:
 // up to 259 characters they go, from 260 on the pass ends there.
 class TreeNameLengthTest : public HostRegistryTest, public ::testing::WithParamInterface<size_t> {};
