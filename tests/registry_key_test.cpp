@@ -7,6 +7,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,16 @@ TEST_F(RegistryKeyTest, EmptyObjectHoldsNothing) {
   key.Close();
   key.Close();
   EXPECT_EQ(nullptr, key.Handle());
+}
+
+TEST_F(RegistryKeyTest, EmptyObjectHoldsNothingWhateverMemoryItOccupies) {
+  alignas(RegistryKey) unsigned char memory[sizeof(RegistryKey)];
+  std::memset(memory, '#', sizeof memory);
+  RegistryKey* key = new (memory) RegistryKey();
+  EXPECT_EQ(nullptr, key->Handle());
+  EXPECT_EQ(nullptr, key->Parent());
+  EXPECT_STREQ("", key->Path());
+  key->~RegistryKey();
 }
 
 TEST_F(RegistryKeyTest, OpensAnExistingMultiLevelPath) {
