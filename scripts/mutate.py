@@ -139,7 +139,8 @@ def read_lines(text):
                     stack.append("scope")
                 else:
                     if "body" not in stack:
-                        names = re.findall(r"([A-Za-z_][\w:~]*)\s*\(", h)
+                        names = [n for n in re.findall(r"([A-Za-z_][\w:~]*)\s*\(", h)
+                                 if not n.startswith("__")]
                         function = names[0] if names else "?"
                         opened_body = True
                     stack.append("body")
