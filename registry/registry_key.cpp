@@ -21,12 +21,10 @@ RegistryKey::RegistryKey() : handle(0), parent(0) { path[0] = 0; }
 
 RegistryKey::RegistryKey(HKEY parentKey, const char* subKey) : handle(0), parent(parentKey) {
   path[0] = 0;
-  // A path too long to hold opens nothing: opening what is left of it
-  // could reach another key.
-  if (subKey && !CopyString(path, MAX_PATH, subKey)) return;
-  // Always the object's own path: without one, this opens the empty
-  // relative path (a new handle on the parent's key), never an alias.
-  Open(parentKey, path, KEY_ALL_ACCESS);
+  // Never a null path: without one, this opens the empty relative path (a
+  // new handle on the parent's key), never an alias. Open refuses a path
+  // too long to hold: opening what is left of it could reach another key.
+  Open(parentKey, subKey ? subKey : "", KEY_ALL_ACCESS);
 }
 
 RegistryKey::~RegistryKey() { Close(); }
@@ -39,7 +37,7 @@ Status RegistryKey::Open(HKEY parentKey, const char* subKey, REGSAM access, DWOR
     handle = parent;
     return 0;
   }
-  if (!CopyString(path, MAX_PATH, subKey)) return StatusFromError(ERROR_MORE_DATA);
+  if (!CopyString(path, sizeof(path), subKey)) return StatusFromError(ERROR_MORE_DATA);
   HKEY opened = 0;
   LONG rc = RegOpenKeyExA(parent, path, options, access, &opened);
   if (rc != ERROR_SUCCESS) {

@@ -104,4 +104,23 @@ TEST_F(KeyTreeTest, MultiLevelNameDeletesTheTreeOfTheLastLevelOnly) {
   EXPECT_TRUE(test_support::KeyExists(HKEY_CLASSES_ROOT, scratch.Below("outer")));
 }
 
+TEST_F(KeyTreeTest, KeyWithAValueNamedLikeALinksIsAnOrdinaryKey) {
+  // A link keeps its target in "SymbolicLinkValue" of type REG_LINK; of
+  // another type it is an ordinary value, and its key is walked as usual.
+  test_support::SetString(HKEY_CLASSES_ROOT, scratch.Below("plain"), "SymbolicLinkValue", "text");
+  test_support::SetString(HKEY_CLASSES_ROOT, scratch.Below("plain\\child"), "SymbolicLinkValue",
+                          "more");
+  test_support::SetValue(HKEY_CLASSES_ROOT, scratch.Below("plain\\child\\leaf"),
+                         "SymbolicLinkValue", REG_BINARY, std::string("\6\0", 2));
+  ExpectDeletedAlone("plain");
+}
+
+TEST_F(KeyTreeTest, NullNameIsRefusedAndChangesNothing) {
+  std::vector<std::string> before = Dump();
+  RegistryKey key(HKEY_CLASSES_ROOT, scratch.Path().c_str());
+  EXPECT_EQ(StatusFromError(ERROR_INVALID_PARAMETER), key.DeleteKeyTree(nullptr));
+  EXPECT_EQ(before, Dump());
+  EXPECT_TRUE(test_support::KeyExists(HKEY_CLASSES_ROOT, scratch.Path()));
+}
+
 }  // namespace

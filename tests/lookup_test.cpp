@@ -27,6 +27,15 @@ TEST(EqualsIgnoringAsciiCaseTest, FoldsOnlyTheLettersAToZ) {
   // Bytes outside A to Z are compared unchanged, whatever the code page.
   EXPECT_FALSE(EqualsIgnoringAsciiCase("\xC4", "\xE4"));
   EXPECT_TRUE(EqualsIgnoringAsciiCase("[x]@`", "[X]@`"));
+  // The first and last letters fold; their neighbours "@" "[" and "`" "{"
+  // do not.
+  struct Pair {
+    const char* a;
+    const char* b;
+    bool equal;
+  } pairs[] = {{"AZ", "az", true}, {"az", "AZ", true}, {"@", "`", false},
+               {"`", "@", false},  {"[", "{", false},  {"{", "[", false}};
+  for (const Pair& p : pairs) EXPECT_EQ(p.equal, EqualsIgnoringAsciiCase(p.a, p.b)) << p.a;
 }
 
 class LookupTest : public ::testing::Test {
@@ -90,6 +99,8 @@ TEST_F(LookupTest, DefaultValuesThatCannotMatchAreSkipped) {
   AddClass("{10000000-0000-0000-0000-000000000002}", REG_BINARY,
            std::string(ClassManagerName) + '\0');
   AddClass("{10000000-0000-0000-0000-000000000003}", std::string(400, 'A'));
+  AddClass("{10000000-0000-0000-0000-000000000007}", std::string(260, 'A'));  // one byte past
+  AddClass("{10000000-0000-0000-0000-000000000008}", std::string(259, 'A'));  // fills it
   test_support::CreateKey(HKEY_CLASSES_ROOT, root.Below("{10000000-0000-0000-0000-000000000004}"));
   test_support::SetString(HKEY_CLASSES_ROOT, root.Below("{10000000-0000-0000-0000-000000000005}"),
                           "Name", ClassManagerName);

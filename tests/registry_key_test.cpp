@@ -7,7 +7,9 @@
 
 #include <cctype>
 #include <cstring>
+#include <new>
 #include <string>
+#include <vector>
 
 #include "support/test_registry.h"
 
@@ -40,6 +42,16 @@ TEST_F(RegistryKeyTest, EmptyObjectHoldsNothing) {
   key.Close();
   key.Close();
   EXPECT_EQ(nullptr, key.Handle());
+}
+
+TEST_F(RegistryKeyTest, EmptyObjectHoldsNothingWhateverMemoryItOccupies) {
+  alignas(RegistryKey) unsigned char memory[sizeof(RegistryKey)];
+  std::memset(memory, '#', sizeof memory);
+  RegistryKey* key = new (memory) RegistryKey();
+  EXPECT_EQ(nullptr, key->Handle());
+  EXPECT_EQ(nullptr, key->Parent());
+  EXPECT_STREQ("", key->Path());
+  key->~RegistryKey();
 }
 
 TEST_F(RegistryKeyTest, OpensAnExistingMultiLevelPath) {
@@ -118,6 +130,70 @@ TEST_F(RegistryKeyTest, PathTooLongToHoldOpensNothing) {
   EXPECT_LT(std::strlen(key.Path()), static_cast<size_t>(MAX_PATH));
 }
 
+TEST_F(RegistryKeyTest, AttachingAfterAnOpenForgetsTheOldPath) {
+  RegistryKey key(HKEY_CLASSES_ROOT, scratch.Path().c_str());
+  ASSERT_STRNE("", key.Path());
+  EXPECT_EQ(0, key.Open(scratch.Handle(), nullptr, KEY_ALL_ACCESS));
+  EXPECT_STREQ("", key.Path());
+}
+
+// A key whose whole path below HKEY_CLASSES_ROOT is exactly `length`
+// characters long, opened by the constructor and by Open (after an open of
+// another key, whose path must not linger). Up to 259 characters it opens;
+// from 260 on nothing is opened and the path is empty.
+class PathLengthTest : public RegistryKeyTest, public ::testing::WithParamInterface<size_t> {
+ protected:
+  std::string PathOfLength(size_t length) {
+    std::string path = scratch.Path() + "\\" + std::string(200, 'a') + "\\";
+    path += std::string(length - path.size(), 'b');
+    // Made below the sandbox's handle: the whole path may be too long for
+    // the platform to take in one piece.
+    test_support::CreateKey(scratch.Handle(), path.substr(scratch.Path().size() + 1));
+    return path;
+  }
+};
+
+TEST_P(PathLengthTest, OpensUpTo259CharactersAndNothingFrom260) {
+  size_t length = GetParam();
+  std::string path = PathOfLength(length);
+  ASSERT_EQ(length, path.size());
+  bool fits = length < MAX_PATH;
+
+  RegistryKey constructed(HKEY_CLASSES_ROOT, path.c_str());
+  EXPECT_EQ(fits, constructed.Handle() != nullptr);
+  EXPECT_EQ(fits ? path : "", constructed.Path());
+
+  RegistryKey key(HKEY_CLASSES_ROOT, scratch.Path().c_str());
+  EXPECT_EQ(fits ? 0 : StatusFromError(ERROR_MORE_DATA),
+            key.Open(HKEY_CLASSES_ROOT, path.c_str(), KEY_ALL_ACCESS));
+  EXPECT_EQ(fits, key.Handle() != nullptr);
+  EXPECT_EQ(fits ? path : "", key.Path());
+}
+
+INSTANTIATE_TEST_SUITE_P(Boundary, PathLengthTest, ::testing::Values(258, 259, 260, 261));
+
+// CopyString at the edges of the destination's size; guard bytes follow it.
+TEST(CopyStringTest, CopiesOnlyWhatFitsWithItsTerminator) {
+  struct Case {
+    DWORD size;
+    const char* source;
+    bool fits;
+  } cases[] = {{0, "", false},   {0, "x", false},    {1, "", true},       {1, "x", false},
+               {4, "abc", true}, {4, "abcd", false}, {4, "abcde", false}, {260, "", true}};
+  for (const Case& c : cases) {
+    char memory[300];
+    std::memset(memory, '#', sizeof memory);
+    EXPECT_EQ(c.fits, CopyString(memory, c.size, c.source)) << c.size << " " << c.source;
+    if (c.size > 0) {
+      EXPECT_EQ(c.fits ? std::string(c.source) : "", std::string(memory));
+    }
+    for (size_t i = c.size; i < sizeof memory; ++i) ASSERT_EQ('#', memory[i]) << "overrun at " << i;
+  }
+  char same[8] = "inplace";
+  EXPECT_TRUE(CopyString(same, sizeof same, same));
+  EXPECT_STREQ("inplace", same);
+}
+
 TEST_F(RegistryKeyTest, DeleteValueRemovesOnlyThatValue) {
   test_support::SetString(HKEY_CLASSES_ROOT, scratch.Path(), "Gone", "x");
   test_support::SetString(HKEY_CLASSES_ROOT, scratch.Path(), "Kept", "y");
@@ -174,6 +250,8 @@ INSTANTIATE_TEST_SUITE_P(
         StringCase{"no NUL, shorter", REG_SZ, "C:\\x.dll", true, "C:\\x.dll"},
         StringCase{"no NUL, 259 bytes", REG_SZ, k259, true, k259},
         StringCase{"no NUL, fills buffer", REG_SZ, k260, true, "fallback"},
+        StringCase{"one byte past the buffer", REG_SZ, k260 + '\0', true, "fallback"},
+        StringCase{"no NUL, one byte past", REG_SZ, k260 + 'p', true, "fallback"},
         StringCase{"zero bytes", REG_SZ, "", true, ""},
         StringCase{"embedded NUL", REG_SZ, std::string("ab\0cd\0", 6), true, "ab"}),
     [](const ::testing::TestParamInfo<StringCase>& param) {
@@ -182,6 +260,47 @@ INSTANTIATE_TEST_SUITE_P(
         name += (std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_');
       return name;
     });
+
+// QueryStringValue into buffers of a few bytes: the stored value and the
+// fallback each at, below and past the buffer's size. Nothing is written
+// at or after `size` bytes.
+struct SizedCase {
+  DWORD size;
+  std::string stored;  // exact bytes of a REG_SZ default value
+  const char* fallback;
+  std::string expected;  // "#" for a buffer left untouched
+};
+
+class QueryStringValueSizeTest : public RegistryKeyTest,
+                                 public ::testing::WithParamInterface<SizedCase> {};
+
+TEST_P(QueryStringValueSizeTest, FitsWithTheTerminatorOrFallsBack) {
+  const SizedCase& c = GetParam();
+  test_support::SetValue(HKEY_CLASSES_ROOT, scratch.Path(), "", REG_SZ, c.stored);
+  RegistryKey key(HKEY_CLASSES_ROOT, scratch.Path().c_str());
+  // The buffer sits at the start of its own array, so that reading before
+  // it is caught as well as writing after it.
+  std::string memory(c.size + 8, '#');
+  std::vector<char> buffer(memory.begin(), memory.end());
+  key.QueryStringValue("", c.fallback, buffer.data(), c.size);
+  std::string read(buffer.data(), c.size);
+  EXPECT_EQ(c.expected, c.size == 0 ? "#" : read.substr(0, read.find('\0')))
+      << c.size << " bytes, stored " << c.stored.size();
+  for (size_t i = c.size; i < buffer.size(); ++i) ASSERT_EQ('#', buffer[i]) << "overrun at " << i;
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, QueryStringValueSizeTest,
+                         ::testing::Values(SizedCase{0, std::string("ab\0", 3), "fb", "#"},
+                                           SizedCase{0, "", "fb", "#"},
+                                           SizedCase{1, std::string(1, '\0'), "fb", ""},
+                                           SizedCase{1, std::string("a\0", 2), "", ""},
+                                           SizedCase{4, std::string("abc\0", 4), "fb", "abc"},
+                                           SizedCase{4, "abc", "fb", "abc"},
+                                           SizedCase{4, "abcd", "fb", "fb"},
+                                           SizedCase{4, std::string("abcd\0", 5), "fb", "fb"},
+                                           SizedCase{4, std::string("abcd\0", 5), "thr", "thr"},
+                                           SizedCase{4, std::string("abcd\0", 5), "four", ""},
+                                           SizedCase{4, std::string("abcd\0", 5), "fives", ""}));
 
 TEST_F(RegistryKeyTest, QueryWithoutHandleGivesTheFallback) {
   RegistryKey key;

@@ -6,6 +6,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "platform/host/host_windows.h"
 #include "platform/host/key_tree.h"
@@ -28,6 +29,7 @@ struct FileTable {
   std::set<uintptr_t> openFiles;
   std::map<std::string, FileEntry> files;          // by upper path
   std::map<std::string, std::string> shortToLong;  // upper short -> long
+  std::vector<std::string> deleteFileNames;        // as given to DeleteFileA
 };
 
 FileTable& F() {
@@ -106,6 +108,7 @@ BOOL DeleteFileA(LPCSTR fileName) {
     SetLastError(error);
     return FALSE;
   }
+  if (fileName) F().deleteFileNames.push_back(fileName);
   if (!fileName || !*fileName) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return FALSE;
@@ -290,6 +293,8 @@ void LockFile(const std::string& path, DWORD error) {
 }
 
 bool FileExists(const std::string& path) { return F().files.count(UpperPath(path)) != 0; }
+
+const std::vector<std::string>& DeleteFileNames() { return F().deleteFileNames; }
 
 std::vector<std::string> Files() {
   std::vector<std::string> out;

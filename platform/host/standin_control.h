@@ -108,6 +108,9 @@ void AddShortName(const std::string& shortPath, const std::string& longPath);
 // DeleteFileA on this file fails with `error` (read-only, in use, ...).
 void LockFile(const std::string& path, DWORD error);
 bool FileExists(const std::string& path);
+// The names DeleteFileA was given since the last Reset (calls failed by an
+// armed fault excepted), in order: which name of a file the caller used.
+const std::vector<std::string>& DeleteFileNames();
 std::vector<std::string> Files();
 
 }  // namespace standin

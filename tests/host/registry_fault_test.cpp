@@ -11,6 +11,7 @@
 #include "registry/key_tree.h"
 #include "registry/registry_key.h"
 #include "removal/removal_run.h"
+#include "support/test_registry.h"
 
 namespace {
 
@@ -62,7 +63,55 @@ TEST_F(HostRegistryTest, ProtectedSubKeyIsPassedOverAndEverythingElseGoes) {
   EXPECT_FALSE(standin::KeyExists("T\\Doomed\\B"));
   EXPECT_FALSE(standin::KeyExists("T\\Doomed\\C"));
   EXPECT_TRUE(standin::KeyExists("T\\Kept"));
+  // The parent that survives keeps its default value and loses its named
+  // one; below the protected key nothing was touched.
+  EXPECT_TRUE(test_support::ValueExists(HKEY_CLASSES_ROOT, "T\\Doomed", ""));
+  EXPECT_FALSE(test_support::ValueExists(HKEY_CLASSES_ROOT, "T\\Doomed", "Named"));
+  EXPECT_TRUE(test_support::ValueExists(HKEY_CLASSES_ROOT, "T\\Doomed\\A\\A1", "Named"));
 }
+
+TEST_F(HostRegistryTest, SurvivorOfAFailedDeletionKeepsItsDefaultValueOnly) {
+  standin::SetString("T\\Doomed", "", "default");
+  for (const char* name : {"x", "Named", "yz"}) standin::SetString("T\\Doomed", name, "v");
+  standin::DenyAccess("T\\Doomed\\Protected");
+  EXPECT_EQ(StatusFromError(ERROR_ACCESS_DENIED), DeleteDoomed());
+  for (const char* name : {"x", "Named", "yz"})
+    EXPECT_FALSE(test_support::ValueExists(HKEY_CLASSES_ROOT, "T\\Doomed", name)) << name;
+  char value[16] = {};
+  DWORD size = sizeof value;
+  HKEY key = 0;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CLASSES_ROOT, "T\\Doomed", 0, KEY_READ, &key));
+  EXPECT_EQ(ERROR_SUCCESS,
+            RegQueryValueExA(key, "", nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size));
+  RegCloseKey(key);
+  EXPECT_STREQ("default", value);
+}
+
+TEST_F(HostRegistryTest, ChildlessKeyRefusingFullAccessStillGoes) {
+  standin::SetString("T\\Doomed", "Named", "v");
+  RegistryKey key(HKEY_CLASSES_ROOT, "T");
+  // Only the first open of "Doomed" is refused; one with fewer rights works.
+  standin::FailCall(standin::Call::RegOpenKeyExA, 1, ERROR_ACCESS_DENIED);
+  EXPECT_EQ(0, key.DeleteKeyTree("Doomed"));
+  EXPECT_FALSE(standin::KeyExists("T\\Doomed"));
+  EXPECT_TRUE(standin::KeyExists("T"));
+}
+
+// Sub-key and value names at the name buffer's size inside a deleted tree:
+// up to 259 characters they go, from 260 on the pass ends there.
+class TreeNameLengthTest : public HostRegistryTest, public ::testing::WithParamInterface<size_t> {};
+
+TEST_P(TreeNameLengthTest, NamesThatFitGoAndLongerOnesEndThePass) {
+  size_t length = GetParam();
+  standin::SetString("T\\Doomed\\" + std::string(length, 'k'), std::string(length, 'v'), "x");
+  standin::SetString("T\\Doomed", std::string(length, 'w'), "x");
+  bool fits = length < MAX_PATH;
+  EXPECT_EQ(fits ? 0 : StatusFromError(ERROR_ACCESS_DENIED), DeleteDoomed());
+  EXPECT_EQ(!fits, standin::KeyExists("T\\Doomed"));
+  EXPECT_TRUE(standin::KeyExists("T"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Boundary, TreeNameLengthTest, ::testing::Values(258, 259, 260, 261));
 
 TEST_F(HostRegistryTest, ProtectedKeysOnBothSidesOfDeletableOnesStillEnd) {
   for (int i = 0; i < 10; ++i) standin::CreateKey("T\\Doomed\\k" + std::to_string(i));

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include "platform/host/standin_control.h"
 #include "removal/removal_run.h"
@@ -232,5 +233,122 @@ INSTANTIATE_TEST_SUITE_P(
                       InjectedFault{standin::Call::RegDeleteKeyA, ERROR_ACCESS_DENIED},
                       InjectedFault{standin::Call::GetLongPathNameA, ERROR_FILE_NOT_FOUND},
                       InjectedFault{standin::Call::DeleteFileA, ERROR_ACCESS_DENIED}));
+
+}  // namespace
+
+namespace {
+
+// A path of exactly `length` characters below "C:\".
+std::string PathOfLength(size_t length, char fill) {
+  return "C:\\" + std::string(length - 7, fill) + ".dll";
+}
+
+// The server path at and around its limits, stored as it is or in a short
+// form whose long form has the given length: what the run deletes, and by
+// which name.
+struct ServerPathCase {
+  const char* label;
+  size_t storedLength;  // 0: a short form "C:\SRV~1.DLL"
+  size_t longLength;    // with a short form: the length of its long form
+  bool longPathFunction;
+  enum { kNothing, kByStoredName, kByLongName } deleted;
+};
+
+class ServerPathLengthTest : public HostRemovalTest,
+                             public ::testing::WithParamInterface<ServerPathCase> {};
+
+TEST_P(ServerPathLengthTest, DeletesOnlyAPathThatFitsAndPrefersTheLongForm) {
+  const ServerPathCase& c = GetParam();
+  standin::SetLongPathFunctionPresent(c.longPathFunction);
+  RegisterManager(ClassManagerName);
+  RegisterInstanceEntry();
+  RegisterClassKey();
+  std::string stored = c.storedLength ? PathOfLength(c.storedLength, 's') : "C:\\SRV~1.DLL";
+  std::string file = stored;
+  if (c.storedLength) {
+    standin::AddFile(stored);
+  } else {
+    file = PathOfLength(c.longLength, 'l');
+    standin::AddShortName(stored, file);
+  }
+  RegisterServer(REG_SZ, stored + '\0');
+  auto before = Snapshot();
+
+  RunRemoval();
+
+  EXPECT_EQ(ExpectedAfter(before), Snapshot());
+  EXPECT_EQ(c.deleted == ServerPathCase::kNothing, FileExists(file)) << c.label;
+  std::vector<std::string> names;
+  if (c.deleted == ServerPathCase::kByStoredName) names.push_back(stored);
+  if (c.deleted == ServerPathCase::kByLongName) names.push_back(file);
+  EXPECT_EQ(names, standin::DeleteFileNames()) << c.label;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Boundary, ServerPathLengthTest,
+    ::testing::Values(
+        ServerPathCase{"stored 258", 258, 0, true, ServerPathCase::kByStoredName},
+        ServerPathCase{"stored 259", 259, 0, true, ServerPathCase::kByStoredName},
+        ServerPathCase{"stored 260", 260, 0, true, ServerPathCase::kNothing},
+        ServerPathCase{"stored 261", 261, 0, true, ServerPathCase::kNothing},
+        ServerPathCase{"no function, 259", 259, 0, false, ServerPathCase::kByStoredName},
+        ServerPathCase{"long form 258", 0, 258, true, ServerPathCase::kByLongName},
+        ServerPathCase{"long form 259", 0, 259, true, ServerPathCase::kByLongName},
+        ServerPathCase{"long form 260", 0, 260, true, ServerPathCase::kByStoredName},
+        ServerPathCase{"long form 261", 0, 261, true, ServerPathCase::kByStoredName}));
+
+// A class-manager name whose instance path "CLSID\<name>\Instance" is 258
+// to 265 characters long, among keys named like the filter elsewhere: below
+// the class root itself, below a key named like the manager directly below
+// the root, and below the manager itself. Only the instance entry of a path
+// that fits may go; the decoys always stay.
+class ManagerNameLengthTest : public HostRemovalTest,
+                              public ::testing::WithParamInterface<size_t> {};
+
+TEST_P(ManagerNameLengthTest, UsesTheInstancePathOnlyWhenItFitsAndNothingElse) {
+  size_t nameLength = GetParam() - 15;  // "CLSID\" and "\Instance"
+  std::string name(nameLength, '0');
+  std::string entry = ClassPath(name) + "\\Instance\\" + TargetFilterClsid;
+  standin::SetString(ClassPath(name), "", ClassManagerName);
+  standin::SetString(entry, "F", "x");
+  const std::string decoys[] = {TargetFilterClsid, name + "\\" + TargetFilterClsid,
+                                name + "\\Instance\\" + TargetFilterClsid,
+                                ClassPath(name) + "\\" + TargetFilterClsid};
+  for (const std::string& decoy : decoys) standin::SetString(decoy, "", "not a target");
+  std::string server = RegisterWholeFilter();
+
+  RunRemoval();
+
+  EXPECT_EQ(GetParam() < MAX_PATH, !standin::KeyExists(entry));
+  EXPECT_TRUE(standin::KeyExists(ClassPath(name) + "\\Instance"));
+  for (const std::string& decoy : decoys) EXPECT_TRUE(standin::KeyExists(decoy)) << decoy;
+  EXPECT_FALSE(standin::KeyExists(ClassPath(TargetFilterClsid)));
+  EXPECT_FALSE(FileExists(server));
+}
+
+INSTANTIATE_TEST_SUITE_P(Boundary, ManagerNameLengthTest,
+                         ::testing::Values(258, 259, 260, 261, 265, 274));
+
+// Class keys before the manager whose names are 258 to 261 characters long
+// (more than a real registry takes), beside default values that fill the
+// buffer and pass it by one byte: a name that fits is passed over, a longer
+// one ends the lookup without a match.
+class ClassNameLengthTest : public HostRemovalTest, public ::testing::WithParamInterface<size_t> {};
+
+TEST_P(ClassNameLengthTest, ANameOf260OrMoreEndsTheLookup) {
+  standin::SetString("CLSID\\0first", "", std::string(259, 'v'));
+  standin::SetString("CLSID\\0second", "", std::string(260, 'v'));
+  standin::SetString("CLSID\\" + std::string(GetParam(), 'A'), "", std::string(259, 'w'));
+  RegisterManager(ClassManagerName);
+  std::string server = RegisterWholeFilter();
+  auto before = Snapshot();
+
+  RunRemoval();
+
+  EXPECT_EQ(ExpectedAfter(before, GetParam() < MAX_PATH), Snapshot());
+  EXPECT_FALSE(FileExists(server));
+}
+
+INSTANTIATE_TEST_SUITE_P(Boundary, ClassNameLengthTest, ::testing::Values(258, 259, 260, 261));
 
 }  // namespace

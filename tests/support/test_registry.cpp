@@ -63,37 +63,39 @@ bool ValueExists(HKEY root, const std::string& path, const std::string& name) {
 
 namespace {
 
-// Whether the key at `path` exists, a link counting as itself.
-bool KeyOrLinkExists(HKEY root, const std::string& path) {
+// Whether `name` below `parent` exists, a link counting as itself.
+bool KeyOrLinkExists(HKEY parent, const char* name) {
   HKEY key = 0;
-  if (RegOpenKeyExA(root, path.c_str(), REG_OPTION_OPEN_LINK, KEY_READ, &key) != ERROR_SUCCESS)
+  if (RegOpenKeyExA(parent, name, REG_OPTION_OPEN_LINK, KEY_READ, &key) != ERROR_SUCCESS)
     return false;
   RegCloseKey(key);
   return true;
 }
 
-}  // namespace
-
-void DeleteTree(HKEY root, const std::string& path) {
+// Each level is opened below its parent's handle, so that trees whose whole
+// paths are longer than the platform takes in one piece go as well.
+void DeleteTreeBelow(HKEY parent, const char* name) {
   // Links are deleted as links, never followed.
   HKEY key = 0;
-  if (RegOpenKeyExA(root, path.c_str(), REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS, &key) !=
-      ERROR_SUCCESS)
+  if (RegOpenKeyExA(parent, name, REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
     return;
-  char name[1024];
+  char child[1024];
   DWORD index = 0;
   for (;;) {
-    DWORD length = sizeof name;
-    if (RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+    DWORD length = sizeof child;
+    if (RegEnumKeyExA(key, index, child, &length, nullptr, nullptr, nullptr, nullptr) !=
         ERROR_SUCCESS)
       break;
-    std::string child = path + "\\" + name;
-    DeleteTree(root, child);
-    if (KeyOrLinkExists(root, child)) ++index;  // cannot go: step over it
+    DeleteTreeBelow(key, child);
+    if (KeyOrLinkExists(key, child)) ++index;  // cannot go: step over it
   }
   RegDeleteKeyA(key, "");
   RegCloseKey(key);
 }
+
+}  // namespace
+
+void DeleteTree(HKEY root, const std::string& path) { DeleteTreeBelow(root, path.c_str()); }
 
 void CreateLink(HKEY root, const std::string& path, const std::string& target) {
   HKEY key = 0;
