@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "fuzz/removal_invariants.h"
+#include "invariants/removal_invariants.h"
 #include "platform/host/standin_control.h"
 #include "removal/removal_run.h"
 

@@ -9,8 +9,10 @@
 # failed; the exit status is non-zero only when a benchmark could not run.
 # The machine may be busy with other work, so every figure is a median.
 #
-# The Windows program runs in a throwaway Wine prefix of its own, with
-# Wine's temporary and home files beside it; all of it is removed on exit.
+# The Windows program runs in throwaway Wine prefixes of its own, a 32-bit
+# one and then a 64-bit one (where it runs under WOW64, as on most users'
+# machines), with Wine's temporary and home files beside them; all of it is
+# removed on exit.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -27,20 +29,29 @@ echo
 echo "=== host: the program's code against the in-memory stand-in"
 build/host/bench/bench || status=1
 
-echo
-echo "=== win32: the real program's calls under Wine"
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/rf-bench.XXXXXX")
 mkdir "$scratch/tmp" "$scratch/home"
 # Wine keeps its server's socket below TMPDIR and writes menus and caches
-# below HOME: both go into the scratch directory, removed with the prefix.
+# below HOME: both go into the scratch directory, removed with the prefixes.
 wine_env=(env -u XDG_CONFIG_HOME -u XDG_DATA_HOME -u XDG_CACHE_HOME -u XDG_RUNTIME_DIR
-          TMPDIR="$scratch/tmp" HOME="$scratch/home" WINEPREFIX="$scratch/prefix")
+          TMPDIR="$scratch/tmp" HOME="$scratch/home")
 cleanup() {
-  "${wine_env[@]}" cmake/wine-prefix.sh stop "$scratch/prefix"
+  for prefix in "$scratch"/prefix-*; do
+    [ -d "$prefix" ] && "${wine_env[@]}" cmake/wine-prefix.sh stop "$prefix"
+  done
   rm -rf "$scratch"
 }
 trap cleanup EXIT
-"${wine_env[@]}" cmake/wine-prefix.sh create "$scratch/prefix"
-"${wine_env[@]}" cmake/wine-run.sh build/win32/bench/bench.exe || status=1
+for arch in win32 win64; do
+  echo
+  if [ "$arch" = win32 ]; then
+    echo "=== win32: the real program's calls under Wine, 32-bit prefix"
+  else
+    echo "=== win32 under WOW64: the same program's calls under Wine, 64-bit prefix"
+  fi
+  prefix="$scratch/prefix-$arch"
+  "${wine_env[@]}" cmake/wine-prefix.sh create "$prefix" "$arch"
+  "${wine_env[@]}" WINEPREFIX="$prefix" cmake/wine-run.sh build/win32/bench/bench.exe || status=1
+done
 
 exit $status

@@ -1,6 +1,11 @@
 """Stages 3 to 5 of the demo (scripts/demo.sh): a throwaway Wine prefix, a
 sample filter registered in it, and the program's run with what it left.
 
+The prefix is a 64-bit one, as most users' machines are: the sample filter
+is registered in the 32-bit registry view, where the program looks, and a
+64-bit build of it in the 64-bit view beside it, which must stay.
+RF_DEMO_ARCH=win32 makes a 32-bit prefix with the 32-bit registration only.
+
     demo.py --exe remove_filter.exe --prefix-script cmake/wine-prefix.sh
 """
 
@@ -11,13 +16,14 @@ import tempfile
 
 sys.dont_write_bytecode = True  # no cache files in the source tree
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tests", "e2e"))
-from wine_prefix import (CLSID_ROOT, EXPORTED_CLSID_ROOT, WinePrefix,  # noqa: E402
+from wine_prefix import (CLSID_ROOT, EXPORTED_CLSID_ROOT, VIEW64, WinePrefix,  # noqa: E402
                          registry_file)
 
 TARGET = "{3A7D52C8-6E19-4B2F-9C04-71E5D8A0B6F3}"
-DIRECTORY = "C:\\Program Files\\Sample Filter"
-SERVER = DIRECTORY + "\\sample_filter.dll"
-NEIGHBOUR = DIRECTORY + "\\readme.txt"
+# A 32-bit program is installed below "Program Files (x86)" on 64-bit
+# Windows, and its 64-bit build below "Program Files".
+DIRECTORY_64 = "C:\\Program Files\\Sample Filter"
+SERVER_64 = DIRECTORY_64 + "\\sample_filter.dll"
 
 
 def say(text=""):
@@ -39,14 +45,19 @@ def main():
     parser.add_argument("--prefix-script", required=True)
     args = parser.parse_args()
     exe = os.path.abspath(args.exe)
+    arch = os.environ.get("RF_DEMO_ARCH", "win64")
+    if arch not in ("win32", "win64"):
+        print(f"The demo could not run: RF_DEMO_ARCH is {arch!r}, not win32 or win64.")
+        return 2
 
     print("== 3/5 A throwaway Wine prefix", flush=True)
     workdir = tempfile.mkdtemp(prefix="remove_filter-demo.")
-    wine = WinePrefix(os.path.join(workdir, "prefix"), os.path.abspath(args.prefix_script))
+    wine = WinePrefix(os.path.join(workdir, "prefix"), os.path.abspath(args.prefix_script), arch)
     try:
         wine.create()
         wine.start()
-        say(f"{wine.path} (32-bit, made fresh; removed at the end)")
+        bits = "64-bit: the program runs under WOW64" if wine.is_64_bit else "32-bit"
+        say(f"{wine.path} ({bits}; made fresh, removed at the end)")
         return demo(wine, exe)
     finally:
         wine.stop()
@@ -66,27 +77,34 @@ def demo(wine, exe):
     manager = managers[0]
     instance = f"{CLSID_ROOT}\\{manager}\\Instance"
     real_filters = pristine.sub_keys(f"{EXPORTED_CLSID_ROOT}\\{manager}\\Instance")
+    directory = "C:\\Program Files (x86)\\Sample Filter" if wine.is_64_bit else DIRECTORY_64
+    server = directory + "\\sample_filter.dll"
+    neighbour = directory + "\\readme.txt"
 
     print(f"== 4/5 Registering a sample filter {TARGET}", flush=True)
     entry = f"{instance}\\{TARGET}"
     class_key = f"{CLSID_ROOT}\\{TARGET}"
-    keys = {
-        entry: {"FriendlyName": "Sample Filter", "CLSID": TARGET,
-                "FilterData": b"\x02\0\0\0\0\0\x20\0"},
-        class_key: {"": "Sample Filter"},
-        class_key + "\\InprocServer32": {"": SERVER, "ThreadingModel": "Both"},
-    }
+    keys = filter_keys(entry, class_key, server, "Sample Filter")
     wine.import_registry(registry_file(keys))
-    wine.create_file(SERVER, b"MZ sample filter")
-    wine.create_file(NEIGHBOUR, b"beside the server file\r\n")
+    wine.create_file(server, b"MZ sample filter")
+    wine.create_file(neighbour, b"beside the server file\r\n")
+    keys64 = {}
+    if wine.is_64_bit:
+        manager64 = pristine.class_managers(VIEW64 + EXPORTED_CLSID_ROOT)[0]
+        keys64 = filter_keys(f"{CLSID_ROOT}\\{manager64}\\Instance\\{TARGET}", class_key,
+                             SERVER_64, "Sample Filter (64-bit)")
+        wine.import_registry(registry_file(keys64), view=64)
+        wine.create_file(SERVER_64, b"MZ sample filter, 64-bit build", view=64)
     before = wine.export_registry()
-    say(f"class manager: {short(CLSID_ROOT)}\\{manager}, "
+    view = "the 32-bit view, where the program looks" if wine.is_64_bit else "the registry"
+    say(f"in {view}: class manager {short(CLSID_ROOT)}\\{manager}, "
         f"{len(real_filters)} filters of its own below Instance")
-    for path, values in keys.items():
-        shown = ", ".join(v for v in before.keys.get(exported(path), ()) if "FilterData" not in v)
-        say(f"{short(path)}")
-        say(f"    {shown}")
-    say(f"{SERVER} (and beside it {NEIGHBOUR.rsplit(chr(92), 1)[1]})")
+    show(wine, before, keys, 32)
+    say(f"{server} (and beside it {neighbour.rsplit(chr(92), 1)[1]})")
+    if keys64:
+        say("in the 64-bit view, the same class's 64-bit build (not the program's target):")
+        show(wine, before, keys64, 64)
+        say(SERVER_64)
 
     print("== 5/5 Running remove_filter.exe", flush=True)
     result = wine.run(exe)
@@ -94,11 +112,11 @@ def demo(wine, exe):
     say(f"exit status {result.returncode}, "
         + ("no output" if not output else f"output: {output.decode(errors='replace')!r}"))
     after = wine.export_registry()
-    targets = [exported(entry), exported(class_key)]
+    targets = wine.names(entry) + wine.names(class_key)
     gone = {
         short(entry): exported(entry) not in after,
         short(class_key) + " (with InprocServer32)": exported(class_key) not in after,
-        SERVER: not wine.file_exists(SERVER),
+        server: not wine.file_exists(server),
     }
     for what, is_gone in gone.items():
         say(f"{present(not is_gone)}  {what}")
@@ -106,17 +124,24 @@ def demo(wine, exe):
     kept = {
         f"the class manager's {len(real_filters)} own filters":
             set(real_filters) <= set(left_filters),
-        NEIGHBOUR: wine.file_exists(NEIGHBOUR),
+        neighbour: wine.file_exists(neighbour),
     }
+    if keys64:
+        kept["the 64-bit build's instance entry and class key (64-bit view), unchanged"] = all(
+            before.keys[k] == after.keys.get(k) for path in keys64 for k in wine.names(path, 64))
+        kept[SERVER_64 + " (64-bit build), unchanged"] = (
+            wine.file_exists(SERVER_64, view=64)
+            and wine.file_content(SERVER_64, view=64) == b"MZ sample filter, 64-bit build")
     for what, is_kept in kept.items():
         say(f"{present(is_kept)}  {what}")
     differences = before.without(*targets).differences(after.without(*targets))
+    views = "in either view of the registry" if wine.is_64_bit else "anywhere in the registry"
     if differences:
         say("other changes to the registry:")
         for line in differences:
             say("    " + line)
     else:
-        say(f"no other change anywhere in the registry ({len(after.keys)} keys compared)")
+        say(f"no other change {views} ({len(after.keys)} keys compared)")
 
     removed = all(gone.values())
     intact = all(kept.values()) and not differences
@@ -129,6 +154,23 @@ def demo(wine, exe):
     else:
         print("Result: the sample filter was removed, but the run did more than it should.")
     return 0 if ok else 1
+
+
+def filter_keys(entry, class_key, server, name):
+    """A filter's instance entry and class key naming `server`."""
+    return {
+        entry: {"FriendlyName": name, "CLSID": TARGET, "FilterData": b"\x02\0\0\0\0\0\x20\0"},
+        class_key: {"": name},
+        class_key + "\\InprocServer32": {"": server, "ThreadingModel": "Both"},
+    }
+
+
+def show(wine, registry, keys, view):
+    for path in keys:
+        name = wine.names(path, view)[0]
+        shown = ", ".join(v for v in registry.keys.get(name, ()) if "FilterData" not in v)
+        say(f"{short(path)}")
+        say(f"    {shown}")
 
 
 def exported(path):

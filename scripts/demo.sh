@@ -3,7 +3,9 @@
 # sample filter in a throwaway Wine prefix, runs the program and shows what
 # is left. Exits 0 when the filter was removed and everything else is still
 # in place, 1 when not, 2 when the demo itself could not run.
-# RF_KEEP_PREFIX=1 keeps the prefix for a look afterwards.
+# The prefix is a 64-bit one, with a 64-bit registration of the same filter
+# beside the one that the program removes; RF_DEMO_ARCH=win32 makes it a
+# 32-bit one. RF_KEEP_PREFIX=1 keeps the prefix for a look afterwards.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

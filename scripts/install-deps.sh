@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake make g++ googletest libbenchmark-dev clang-format g++-mingw-w64-i686-posix
-          binutils-mingw-w64-i686 wine wine32:i386 python3 "$@")
+          binutils-mingw-w64-i686 wine wine32:i386 wine64 python3 "$@")
 # Signing the release program (Authenticode) and the certificate its test makes.
 packages+=(osslsigncode openssl)
 

@@ -152,4 +152,52 @@ TEST_F(RemovalScenarioTest, EmptyServerPathDeletesNoFile) {
   EXPECT_TRUE(FileExists(neighbour_));
 }
 
+// The stored path is read the way the system reads every path: "/" for
+// "\", runs of separators as one, and a last component's trailing dots and
+// spaces dropped. Each spelling names the same file, which goes.
+struct Spelling {
+  const char* name;
+  std::string (*spell)(const std::string& directory, const std::string& file);
+};
+
+class ServerPathSpellingTest : public test_support::RemovalFixture,
+                               public ::testing::WithParamInterface<Spelling> {};
+
+TEST_P(ServerPathSpellingTest, NamesTheSameFile) {
+  RegisterManager(ClassManagerName);
+  RegisterInstanceEntry();
+  RegisterClassKey();
+  std::string server = CreateTestFile(directory_, "Spelled Server.dll");
+  RegisterServer(REG_SZ, GetParam().spell(directory_, "Spelled Server.dll") + '\0');
+  auto before = Snapshot();
+  RunRemoval();
+  EXPECT_EQ(ExpectedAfter(before), Snapshot());
+  EXPECT_FALSE(FileExists(server));
+  EXPECT_TRUE(FileExists(neighbour_));
+}
+
+std::string ForwardSlashes(const std::string& directory, const std::string& file) {
+  std::string path = directory + "\\" + file;
+  for (char& c : path)
+    if (c == '\\') c = '/';
+  return path;
+}
+std::string DoubledSeparator(const std::string& directory, const std::string& file) {
+  return directory + "\\\\" + file;
+}
+std::string TrailingDot(const std::string& directory, const std::string& file) {
+  return directory + "\\" + file + ".";
+}
+std::string TrailingDotsAndSpaces(const std::string& directory, const std::string& file) {
+  return directory + "\\" + file + ". .";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Spellings, ServerPathSpellingTest,
+    ::testing::Values(Spelling{"ForwardSlashes", ForwardSlashes},
+                      Spelling{"DoubledSeparator", DoubledSeparator},
+                      Spelling{"TrailingDot", TrailingDot},
+                      Spelling{"TrailingDotsAndSpaces", TrailingDotsAndSpaces}),
+    [](const ::testing::TestParamInfo<Spelling>& param) { return std::string(param.param.name); });
+
 }  // namespace

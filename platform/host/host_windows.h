@@ -1,6 +1,6 @@
 // The stand-in's declaration of the Windows API subset the program and its
 // tests use: the same names, types and values as the system headers, backed
-// by an in-memory registry and file table (standin.cpp). Host builds only.
+// by an in-memory registry and file table (platform/host/). Host builds only.
 #pragma once
 
 #include <cstdint>
@@ -25,6 +25,9 @@ typedef HKEY* PHKEY;
 struct HINSTANCE__;
 typedef HINSTANCE__* HMODULE;
 typedef intptr_t (*FARPROC)();
+typedef void* HANDLE;
+struct SECURITY_ATTRIBUTES;
+typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 
 struct FILETIME {
   DWORD dwLowDateTime;
@@ -55,6 +58,12 @@ typedef FILETIME* PFILETIME;
 #define ERROR_MORE_DATA 234L
 #define ERROR_NO_MORE_ITEMS 259L
 #define ERROR_KEY_DELETED 1018L
+#define ERROR_FILENAME_EXCED_RANGE 206L
+
+#define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
+#define GENERIC_WRITE 0x40000000
+#define CREATE_ALWAYS 2
+#define FILE_ATTRIBUTE_NORMAL 0x80
 
 #define REG_NONE 0
 #define REG_SZ 1
@@ -104,5 +113,10 @@ LPSTR lstrcpyA(LPSTR destination, LPCSTR source);
 BOOL DeleteFileA(LPCSTR fileName);
 DWORD GetLongPathNameA(LPCSTR shortPath, LPSTR longPath, DWORD bufferLength);
 DWORD GetShortPathNameA(LPCSTR longPath, LPSTR shortPath, DWORD bufferLength);
+// For the tests that make files through the platform.
+BOOL CreateDirectoryA(LPCSTR pathName, LPSECURITY_ATTRIBUTES security);
+HANDLE CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
+                   DWORD disposition, DWORD flags, HANDLE templateFile);
+BOOL CloseHandle(HANDLE handle);
 DWORD GetLastError();
 void SetLastError(DWORD error);

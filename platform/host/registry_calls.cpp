@@ -17,6 +17,11 @@ using namespace standin_impl;
 
 namespace {
 
+// The longest names the registry holds: Windows takes 255 characters for a
+// key name (Wine 256) and 16,383 for a value name.
+const size_t kMaxKeyNameLength = 255;
+const size_t kMaxValueNameLength = 16383;
+
 // The start of every call on an open key that the program makes: counts
 // the call, reports an armed fault, then resolves the handle.
 LONG EnterKeyCall(standin::Call call, HKEY key, REGSAM needed, std::shared_ptr<Node>* node) {
@@ -112,6 +117,8 @@ LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD options, REGSA
   if (!node) return ERROR_FILE_NOT_FOUND;
   bool existed = true;
   std::vector<std::string> parts = SplitPath(subKey);
+  for (const std::string& part : parts)
+    if (part.size() > kMaxKeyNameLength) return ERROR_INVALID_PARAMETER;
   for (size_t i = 0; i < parts.size(); ++i) {
     bool last = i + 1 == parts.size();
     std::shared_ptr<Node> next = Child(*node, parts[i]);
@@ -207,6 +214,7 @@ LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE* d
   std::shared_ptr<Node> node;
   if (LONG rc = ResolveWithAccess(key, KEY_SET_VALUE, &node)) return rc;
   if (!data && dataSize) return ERROR_INVALID_PARAMETER;
+  if (valueName && std::strlen(valueName) > kMaxValueNameLength) return ERROR_INVALID_PARAMETER;
   // A link's target is a REG_LINK value and nothing else.
   if (node->link && Upper(valueName ? valueName : "") == Upper(kLinkValueName) && type != REG_LINK)
     return ERROR_ACCESS_DENIED;

@@ -4,8 +4,13 @@ registry before and after the run: exactly the filter's targets are gone and
 nothing else changed. The prefix comes with a class manager of its own and
 real filters below its "Instance" key; they must all survive.
 
+With --arch win64 the prefix is a 64-bit one, where the program runs as
+every 32-bit program does on 64-bit Windows: it sees the 32-bit registry
+view and the redirected system folder. Every case then compares both views
+of the software hive, and the cases of Wow64Test run as well.
+
     e2e_test.py --exe remove_filter.exe --short-path short_path.exe
-                --prefix DIR --prefix-script cmake/wine-prefix.sh
+                --prefix DIR --prefix-script cmake/wine-prefix.sh [--arch win64]
 """
 
 import argparse
@@ -15,9 +20,10 @@ import sys
 import unittest
 
 sys.dont_write_bytecode = True  # no cache files in the source tree
-from wine_prefix import CLSID_ROOT, EXPORTED_CLSID_ROOT, WinePrefix, registry_file
+from wine_prefix import CLSID_ROOT, EXPORTED_CLSID_ROOT, VIEW64, WinePrefix, registry_file
 
 ARGS = None
+WINE = None  # the prefix, shared by every case of the module
 
 TARGET = "{3A7D52C8-6E19-4B2F-9C04-71E5D8A0B6F3}"
 MANAGER_NAME = "ActiveMovie Filter Class Manager"
@@ -41,42 +47,63 @@ def instance_entry_path(manager):
 CLASS_KEY_PATH = f"{CLSID_ROOT}\\{TARGET}"
 
 
-class EndToEndTest(unittest.TestCase):
+PRISTINE = None  # the fresh prefix's registry
+
+
+def setUpModule():
+    global WINE, PRISTINE
+    WINE = WinePrefix(ARGS.prefix, ARGS.prefix_script, ARGS.arch)
+    unittest.addModuleCleanup(stop_wine)
+    WINE.create()
+    WINE.start()
+    PRISTINE = WINE.export_registry()
+
+
+def stop_wine():
+    WINE.stop()
+    if not os.environ.get("RF_KEEP_PREFIX"):
+        WINE.remove()
+
+
+def only_class_manager(registry, root):
+    managers = registry.class_managers(root)
+    if len(managers) != 1:
+        raise AssertionError(f"a fresh prefix should hold one class manager: {managers}")
+    return managers[0]
+
+
+class ProgramCase(unittest.TestCase):
+    """Registers filters, runs the program and compares; the cases are in the
+    classes below."""
+
     @classmethod
     def setUpClass(cls):
-        cls.wine = WinePrefix(ARGS.prefix, ARGS.prefix_script)
-        cls.addClassCleanup(cls.stop_wine)
-        cls.wine.create()
-        cls.wine.start()
-        pristine = cls.wine.export_registry()
-        managers = pristine.class_managers()
-        if len(managers) != 1:
-            raise AssertionError(f"a fresh prefix should hold one class manager: {managers}")
-        cls.manager = managers[0]
-        cls.real_filters = pristine.sub_keys(f"{EXPORTED_CLSID_ROOT}\\{cls.manager}\\Instance")
+        cls.wine = WINE
+        cls.manager = only_class_manager(PRISTINE, EXPORTED_CLSID_ROOT)
+        cls.real_filters = PRISTINE.sub_keys(f"{EXPORTED_CLSID_ROOT}\\{cls.manager}\\Instance")
         if not cls.real_filters:
             raise AssertionError("the prefix's class manager has no filters registered")
 
-    @classmethod
-    def stop_wine(cls):
-        cls.wine.stop()
-        if not os.environ.get("RF_KEEP_PREFIX"):
-            cls.wine.remove()
-
     def setUp(self):
         self.directory = f"C:\\rf-e2e\\{self._testMethodName}"
-        self.created_keys = []
+        self.created_keys = {32: [], 64: []}
+        self.created_files = []
         self.addCleanup(self.remove_registration)
 
     def remove_registration(self):
-        self.wine.import_registry(registry_file({}, removed=self.created_keys))
+        for view, keys in self.created_keys.items():
+            if keys:
+                self.wine.import_registry(registry_file({}, removed=keys), view)
+        for path, view in self.created_files:
+            self.wine.remove_file(path, view)
         shutil.rmtree(self.wine.host_path(self.directory), ignore_errors=True)
 
-    # Registration of the filter and of the tests' own class managers.
+    # Registration of the filter and of the tests' own class managers, in the
+    # program's own registry view unless `view` says 64.
 
-    def register(self, keys):
-        self.created_keys += keys
-        self.wine.import_registry(registry_file(keys))
+    def register(self, keys, view=32):
+        self.created_keys[view] += keys
+        self.wine.import_registry(registry_file(keys), view)
 
     def register_manager(self, manager, default_value):
         self.register({
@@ -85,26 +112,32 @@ class EndToEndTest(unittest.TestCase):
             f"{CLSID_ROOT}\\{manager}\\Instance\\{OTHER_FILTER}": {"FriendlyName": "Other"},
         })
 
-    def register_instance_entry(self, manager):
+    def register_instance_entry(self, manager, view=32, name="Sample Filter"):
         entry = instance_entry_path(manager)
         self.register({
-            entry: {"FriendlyName": "Sample Filter", "CLSID": TARGET,
+            entry: {"FriendlyName": name, "CLSID": TARGET,
                     "FilterData": b"\x02\0\0\0\0\0\x20\0"},
             entry + "\\Pins\\Output": {"Direction": 1},
-        })
+        }, view)
 
-    def register_class_key(self, server_path):
+    def register_class_key(self, server_path, view=32, name="Sample Filter"):
         self.register({
-            CLASS_KEY_PATH: {"": "Sample Filter"},
+            CLASS_KEY_PATH: {"": name},
             CLASS_KEY_PATH + "\\InprocServer32": {"": server_path, "ThreadingModel": "Both"},
             CLASS_KEY_PATH + "\\Implemented Categories\\{DA4E3DA0-D07D-11D0-BD50-00A0C911CE86}": {},
-        })
+        }, view)
 
     def create_files(self, *names):
         paths = [f"{self.directory}\\{name}" for name in names]
         for path in paths:
             self.wine.create_file(path)
         return paths
+
+    def create_file(self, path, content=b"MZ", view=32):
+        """A file anywhere on drive C:, removed after the case."""
+        self.created_files.append((path, view))
+        self.wine.create_file(path, content, view)
+        return path
 
     # Running the program and comparing.
 
@@ -125,7 +158,7 @@ class EndToEndTest(unittest.TestCase):
         the registry before and after the run."""
         self.register_instance_entry(manager)
         self.register_class_key(stored_path or server)
-        targets = [exported(instance_entry_path(manager)), exported(CLASS_KEY_PATH)]
+        targets = self.wine.names(instance_entry_path(manager)) + self.wine.names(CLASS_KEY_PATH)
         before = self.wine.export_registry()
         for target in targets:
             self.assertIn(target, before)
@@ -140,8 +173,9 @@ class EndToEndTest(unittest.TestCase):
             self.assertTrue(self.wine.file_exists(neighbour), neighbour)
         return before, after
 
-    # The cases.
 
+
+class EndToEndTest(ProgramCase):
     def test_removes_the_three_targets_and_nothing_else(self):
         server, *neighbours = self.create_files(
             "Sample Filter.dll", "Sample Filter.dll.bak", "readme.txt",
@@ -202,12 +236,96 @@ class EndToEndTest(unittest.TestCase):
         self.assertIn(exported(instance_entry_path(self.manager)), after)
 
 
+# The 64-bit registration of the filter: what a 64-bit build of it leaves in
+# the 64-bit view and the real system folder. It is not the program's target.
+SERVER_64 = "Sample Filter (64-bit)"
+
+
+class Wow64Test(ProgramCase):
+    """Cases that only a 64-bit machine has. The 64-bit view holds its own
+    class manager; every case would fail on a program that reached into that
+    view, or into the real system folder in place of the redirected one."""
+
+    @classmethod
+    def setUpClass(cls):
+        if not WINE.is_64_bit:
+            raise unittest.SkipTest("a 32-bit prefix has one registry view and one system folder")
+        super().setUpClass()
+        cls.manager64 = only_class_manager(PRISTINE, VIEW64 + EXPORTED_CLSID_ROOT)
+
+    def register_64_bit_filter(self, server):
+        """The filter's 64-bit registration: an instance entry below the 64-bit
+        view's class manager and a class key naming `server`, created in the
+        real system folder. Returns the names of its keys and its file's
+        content."""
+        self.register_instance_entry(self.manager64, view=64, name=SERVER_64)
+        self.register_class_key(server, view=64, name=SERVER_64)
+        content = b"MZ\x90\0 64-bit build of the sample filter"
+        self.create_file(server, content, view=64)
+        keys = self.wine.names(instance_entry_path(self.manager64), 64) + self.wine.names(
+            CLASS_KEY_PATH, 64)
+        return keys, content
+
+    def assert_64_bit_filter_kept(self, keys, server, content, after):
+        for key in keys:
+            self.assertIn(key, after)
+        self.assertEqual(content, self.wine.file_content(server, view=64))
+
+    def test_same_class_in_both_views_only_the_32_bit_one_goes(self):
+        server = "C:\\Windows\\System32\\rf_sample_filter.ax"
+        keys64, content64 = self.register_64_bit_filter(server)
+        # The same stored path, in the folder that the program's view redirects.
+        self.create_file(server, b"MZ 32-bit build")
+        self.assertNotEqual(self.wine.host_path(server), self.wine.host_path(server, view=64))
+        _, after = self.removal(self.manager, server, [])
+        self.assert_64_bit_filter_kept(keys64, server, content64, after)
+
+    def test_only_a_64_bit_registration_changes_nothing(self):
+        server = "C:\\Windows\\System32\\rf_sample_filter.ax"
+        keys64, content64 = self.register_64_bit_filter(server)
+        before = self.wine.export_registry()
+        for key in self.wine.names(CLASS_KEY_PATH):
+            self.assertNotIn(key, before)
+
+        self.run_program()
+
+        after = self.wine.export_registry()
+        self.assertSameRegistry(before, after)
+        self.assert_64_bit_filter_kept(keys64, server, content64, after)
+
+    def test_class_manager_only_in_the_32_bit_view(self):
+        self.register_manager(EARLY_MANAGER, MANAGER_NAME)
+        server, = self.create_files("Sample Filter.dll")
+        before, _ = self.removal(EARLY_MANAGER, server, [])
+        self.assertEqual([EARLY_MANAGER, self.manager], before.class_managers())
+        self.assertEqual([self.manager64], before.class_managers(VIEW64 + EXPORTED_CLSID_ROOT))
+
+    def test_server_below_program_files_x86(self):
+        directory = f"C:\\Program Files (x86)\\{self._testMethodName}"
+        server = self.create_file(f"{directory}\\Sample Filter.ax")
+        neighbour = self.create_file(f"{directory}\\Sample Filter.ax.manifest")
+        self.removal(self.manager, server, [neighbour])
+
+    def test_server_in_the_redirected_system_folder_in_short_form(self):
+        server = "C:\\Windows\\System32\\rf Sample Filter Server.ax"
+        keys64, content64 = self.register_64_bit_filter(server)
+        self.create_file(server)
+        result = self.wine.run(ARGS.short_path, server)
+        self.assertEqual(0, result.returncode, result.stderr)
+        short = result.stdout.decode().strip()
+        self.assertNotEqual(server.lower(), short.lower())
+        self.assertNotIn(" ", short)
+        _, after = self.removal(self.manager, server, [], stored_path=short)
+        self.assert_64_bit_filter_kept(keys64, server, content64, after)
+
+
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()
     parser.add_argument("--exe", required=True)
     parser.add_argument("--short-path", required=True)
     parser.add_argument("--prefix", required=True)
     parser.add_argument("--prefix-script", required=True)
+    parser.add_argument("--arch", choices=["win32", "win64"], default="win32")
     ARGS, rest = parser.parse_known_args()
     ARGS.exe = os.path.abspath(ARGS.exe)
     ARGS.short_path = os.path.abspath(ARGS.short_path)

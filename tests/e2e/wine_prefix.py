@@ -5,11 +5,23 @@ import os
 import shutil
 import subprocess
 import tempfile
+from concurrent.futures import ThreadPoolExecutor
 
 CLSID_ROOT = "HKEY_CLASSES_ROOT\\CLSID"
 # Where Wine keeps HKEY_CLASSES_ROOT, as a full export names it.
 EXPORTED_CLSID_ROOT = "HKEY_LOCAL_MACHINE\\Software\\Classes\\CLSID"
 CLASS_MANAGER_NAME = "ActiveMovie Filter Class Manager"
+
+# In a 64-bit prefix, a 32-bit process sees HKEY_CLASSES_ROOT\CLSID at
+# HKEY_LOCAL_MACHINE\Software\Classes\Wow6432Node\CLSID; Wine 8 keeps it
+# there, and HKEY_LOCAL_MACHINE\Software\Wow6432Node\Classes is a link to
+# it. Its 64-bit view is HKEY_LOCAL_MACHINE\Software\Classes itself.
+WOW64_CLASSES = ("HKEY_LOCAL_MACHINE\\Software\\Classes\\Wow6432Node",
+                 "HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\Classes")
+# The keys of the 64-bit view's export carry this in front of their path.
+VIEW64 = "64-bit view: "
+# Wine's 64-bit loader; `wine` itself runs the 32-bit programs of a prefix.
+WINE64 = shutil.which("wine64") or "/usr/lib/wine/wine64"
 
 
 class Registry:
@@ -61,12 +73,12 @@ class Registry:
         return [k[len(prefix):] for k in self.keys
                 if k.lower().startswith(prefix) and "\\" not in k[len(prefix):]]
 
-    def class_managers(self):
-        """Names of the class keys whose default value names the class manager
-        (in any letter case), in the export's order."""
+    def class_managers(self, root=EXPORTED_CLSID_ROOT):
+        """Names of the class keys below `root` whose default value names the
+        class manager (in any letter case), in the export's order."""
         wanted = f'@="{CLASS_MANAGER_NAME}"'.lower()
-        return [name for name in self.sub_keys(EXPORTED_CLSID_ROOT)
-                if wanted in (v.lower() for v in self.keys[f"{EXPORTED_CLSID_ROOT}\\{name}"])]
+        return [name for name in self.sub_keys(root)
+                if wanted in (v.lower() for v in self.keys[f"{root}\\{name}"])]
 
     def differences(self, other, limit=12):
         """Lines that say how `other` differs from this registry; empty when
@@ -108,20 +120,30 @@ def registry_file(keys, removed=()):
 
 
 class WinePrefix:
-    """A 32-bit prefix made fresh by cmake/wine-prefix.sh, with one server that
-    runs from start() to stop(), so that the registry writes with which Wine
-    starts its services are over before the first snapshot and never come
-    between two."""
+    """A prefix of `arch` (win32 or win64) made fresh by cmake/wine-prefix.sh,
+    with one server that runs from start() to stop(), so that the registry
+    writes with which Wine starts its services are over before the first
+    snapshot and never come between two.
 
-    def __init__(self, path, prefix_script):
+    In a 64-bit prefix the registry has two views and C:\\Windows\\System32
+    two folders. Where a method takes `view`, 32 (the default) is what a
+    32-bit process such as the program sees, 64 what a 64-bit one sees."""
+
+    def __init__(self, path, prefix_script, arch="win32"):
         self.path = path
         self.prefix_script = prefix_script
-        self.env = dict(os.environ, WINEPREFIX=path, WINEARCH="win32", WINEDEBUG="-all",
+        self.arch = arch
+        self.env = dict(os.environ, WINEPREFIX=path, WINEARCH=arch, WINEDEBUG="-all",
                         WINEDLLOVERRIDES="mscoree,mshtml=")
         self.scratch = "C:\\rf-e2e-scratch"
 
+    @property
+    def is_64_bit(self):
+        return self.arch == "win64"
+
     def create(self):
-        subprocess.run([self.prefix_script, "create", self.path], check=True, env=self.env)
+        subprocess.run([self.prefix_script, "create", self.path, self.arch], check=True,
+                       env=self.env)
 
     def start(self):
         # The server and the services that the first process starts outlive
@@ -130,7 +152,8 @@ class WinePrefix:
         # between two steps but not a test run that died before stop().
         quiet = dict(env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                      stderr=subprocess.DEVNULL)
-        subprocess.run(["wineserver", "-p300"], check=True, **quiet)
+        # It fails when a server of the prefix already runs; that one serves.
+        subprocess.run(["wineserver", "-p300"], **quiet)
         subprocess.run(["wine", "cmd", "/c", "exit"], check=True, timeout=120, **quiet)
         os.makedirs(self.host_path(self.scratch), exist_ok=True)
 
@@ -143,47 +166,93 @@ class WinePrefix:
     def remove(self):
         shutil.rmtree(self.path, ignore_errors=True)
 
-    def run(self, program, *args, timeout=120):
+    def run(self, program, *args, timeout=120, view=32):
         """Runs a program (a Windows command or a host path of a .exe) as its
-        own process; returns the CompletedProcess with stdout and stderr as
-        bytes. The output goes through files, not pipes, so that nothing the
+        own process, a Windows command in its 64-bit build when `view` is 64;
+        returns the CompletedProcess with stdout and stderr as bytes. The output goes through files, not pipes, so that nothing the
         process may leave running can hold up the wait for it."""
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            result = subprocess.run(["wine", program, *args], env=self.env, timeout=timeout,
+            loader = WINE64 if view == 64 else "wine"
+            result = subprocess.run([loader, program, *args], env=self.env, timeout=timeout,
                                     stdin=subprocess.DEVNULL, stdout=out, stderr=err)
             out.seek(0)
             err.seek(0)
             result.stdout, result.stderr = out.read(), err.read()
         return result
 
-    def host_path(self, windows_path):
-        """The host path of a path on drive C: ("C:\\a\\b")."""
+    def host_path(self, windows_path, view=32):
+        """The host path of a path on drive C: ("C:\\a\\b"). In a 64-bit
+        prefix a 32-bit process finds C:\\Windows\\System32 in the host's
+        drive_c/windows/syswow64."""
         assert windows_path[:3].upper() == "C:\\", windows_path
         parts = [p for p in windows_path[3:].split("\\") if p]
+        if [p.lower() for p in parts[:2]] == ["windows", "system32"]:
+            folder = "syswow64" if self.is_64_bit and view == 32 else "system32"
+            parts[:2] = ["windows", folder]
         return os.path.join(self.path, "drive_c", *parts)
 
-    def create_file(self, windows_path, content=b"MZ"):
-        host = self.host_path(windows_path)
+    def create_file(self, windows_path, content=b"MZ", view=32):
+        host = self.host_path(windows_path, view)
         os.makedirs(os.path.dirname(host), exist_ok=True)
         with open(host, "wb") as f:
             f.write(content)
 
-    def file_exists(self, windows_path):
-        return os.path.exists(self.host_path(windows_path))
+    def file_exists(self, windows_path, view=32):
+        return os.path.exists(self.host_path(windows_path, view))
 
-    def import_registry(self, text):
+    def file_content(self, windows_path, view=32):
+        with open(self.host_path(windows_path, view), "rb") as f:
+            return f.read()
+
+    def remove_file(self, windows_path, view=32):
+        try:
+            os.remove(self.host_path(windows_path, view))
+        except FileNotFoundError:
+            pass
+
+    def import_registry(self, text, view=32):
+        """Imports a REGEDIT4 text into the registry `view`."""
         path = self.scratch + "\\import.reg"
         with open(self.host_path(path), "w", encoding="ascii", newline="") as f:
             f.write(text)
-        result = self.run("regedit", "/s", path)
+        result = self.run("regedit", "/s", path, view=view)
         if result.returncode != 0 or result.stderr:
             raise RuntimeError(f"regedit /s failed: {result.stderr!r}")
 
     def export_registry(self):
-        """The whole registry (HKEY_LOCAL_MACHINE and HKEY_USERS)."""
-        path = self.scratch + "\\export.reg"
-        result = self.run("regedit", "/e", path)
+        """The whole registry (HKEY_LOCAL_MACHINE and HKEY_USERS) as the
+        program sees it; in a 64-bit prefix also the whole software hive
+        (HKEY_LOCAL_MACHINE\\Software) as 64-bit programs see it, with its
+        keys' paths marked by VIEW64. The 64-bit view holds the 32-bit one's
+        keys below WOW64_CLASSES and HKEY_LOCAL_MACHINE\\Software\\Wow6432Node."""
+        if not self.is_64_bit:
+            return self._export(32)
+        # The two exports only read, so they run side by side.
+        with ThreadPoolExecutor(2) as pool:
+            view32 = pool.submit(self._export, 32)
+            view64 = pool.submit(self._export, 64, "HKEY_LOCAL_MACHINE\\Software")
+            keys = dict(view32.result().keys)
+            keys.update((VIEW64 + key, values) for key, values in view64.result().keys.items())
+        return Registry(keys)
+
+    def _export(self, view, *key):
+        path = f"{self.scratch}\\export{view}.reg"
+        result = self.run("regedit", "/e", path, *key, view=view)
         if result.returncode != 0 or result.stderr:
             raise RuntimeError(f"regedit /e failed: {result.stderr!r}")
         with open(self.host_path(path), "rb") as f:
             return Registry.parse(f.read().decode("utf-16"))
+
+    def names(self, path, view=32):
+        """Every name under which export_registry() shows the key `path`
+        below HKEY_CLASSES_ROOT of the registry `view`, the first of them the
+        name that the program's own view gives it."""
+        assert path.startswith("HKEY_CLASSES_ROOT\\"), path
+        below = path[len("HKEY_CLASSES_ROOT"):]
+        machine = "HKEY_LOCAL_MACHINE\\Software\\Classes" + below
+        if not self.is_64_bit:
+            return [machine]
+        if view == 64:
+            return [VIEW64 + machine]
+        redirected = [root + below for root in WOW64_CLASSES]
+        return [machine, redirected[0]] + [VIEW64 + name for name in redirected]

@@ -1,7 +1,9 @@
 // What every removal run on the stand-in must keep, whatever the registry
 // holds and whatever the platform calls return: it changes nothing but its
 // three targets, adds and alters nothing, and closes every handle it opened
-// exactly once. Shared by the host's fault matrix and the fuzzer; host only.
+// exactly once. Shared by the host's fault matrix and the fuzzer; host
+// only (the run under concurrent change checks the same promises on Windows
+// from outside the program, tests/e2e/).
 #pragma once
 
 #include <string>

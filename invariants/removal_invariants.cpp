@@ -1,4 +1,4 @@
-#include "fuzz/removal_invariants.h"
+#include "invariants/removal_invariants.h"
 
 #include <algorithm>
 #include <set>

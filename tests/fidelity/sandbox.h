@@ -1,0 +1,17 @@
+// Where a seed's registry and files are made on this build, emptied before
+// each seed: on the host the stand-in itself; on Windows a key of its own
+// that stands in for HKEY_CLASSES_ROOT for the whole process, and a
+// directory of its own.
+#pragma once
+
+#include <cstdint>
+
+#include "fidelity/registry_generator.h"
+
+namespace fidelity {
+
+Place BeginSeed(uint32_t seed);
+// Leaves nothing of the last seed behind (on Windows, also the override).
+void EndAll();
+
+}  // namespace fidelity
