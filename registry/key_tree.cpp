@@ -6,7 +6,11 @@
 // would empty and delete what it leads to (or, led back to an ancestor,
 // never end). So every key of the tree is opened with REG_OPTION_OPEN_LINK,
 // walked through that handle only, and deleted through it; a link is
-// deleted as a link and never walked.
+// deleted as a link and never followed. Held as itself, a link has no
+// sub-keys of its own (a key is made a link only when it is created, and
+// what is created below one goes to its target), so walking it finds
+// nothing and needs no check first. Only the value pass must tell a link
+// from an ordinary key: a link keeps its target in its one value.
 //
 // Each key costs an open, a deletion and a close when it is a leaf. To spend
 // no more on the others, the deletion remembers, level by level, how many
@@ -56,27 +60,20 @@ Status KeyTreeDeletion::DeleteTree(HKEY base, const char* subKey, int level) {
 
 Status KeyTreeDeletion::DeleteOpened(RegistryKey& key, int level) {
   DWORD guess = level < kLevels ? expected[level] : kMany;
-  LONG rc = ERROR_SUCCESS;
-  bool tried = false;
-  if (guess == 0) {
-    rc = DeleteHeld(key);
-    if (rc == ERROR_SUCCESS) return 0;
-    tried = true;
-  }
-  // A link goes as a link or stays; it is never walked nor emptied.
-  if (!IsOrdinaryKey(key.Handle())) return StatusFromError(tried ? rc : DeleteHeld(key));
+  if (guess == 0 && DeleteHeld(key) == ERROR_SUCCESS) return 0;
   DWORD deleted = 0;
   DWORD stopAfter = guess != kMany ? guess : 0;
   LONG end = DeleteAllSubKeys(key, level, stopAfter, &deleted);
-  rc = DeleteHeld(key);
+  LONG rc = DeleteHeld(key);
   if (rc != ERROR_SUCCESS && end == ERROR_SUCCESS) {
     // More sub-keys than expected: the rest of the walk, then the deletion.
     DeleteAllSubKeys(key, level, 0, &deleted);
     rc = DeleteHeld(key);
   }
   if (level < kLevels) expected[level] = static_cast<uint8_t>(deleted < kMany ? deleted : kMany);
-  // Only a key that stays keeps its values; its named ones go all the same.
-  if (rc != ERROR_SUCCESS) DeleteAllValues(key);
+  // Only a key that stays keeps its values; its named ones go all the same,
+  // unless it is (or may be) a link, whose value is its target.
+  if (rc != ERROR_SUCCESS && IsOrdinaryKey(key.Handle())) DeleteAllValues(key);
   return StatusFromError(rc);
 }
 

@@ -3,9 +3,9 @@
 // Every key of the tree is opened with REG_OPTION_OPEN_LINK and deleted
 // through its own handle. Almost every key of a tree is a leaf, which
 // RegDeleteKeyA removes with all its values in one call; so a key is
-// walked (checked for a link, emptied of its sub-keys) only when it is
-// expected to have sub-keys or its deletion failed, and emptied of its
-// named values only when its deletion failed after the walk. What is left
+// walked (emptied of its sub-keys) only when it is expected to have
+// sub-keys or its deletion failed, and checked for a link and emptied of
+// its named values only when its deletion failed after the walk. What is left
 // in the registry is what taking every key apart (its sub-keys, then its
 // named values, then the key) would leave.
 #pragma once
@@ -33,8 +33,8 @@ class KeyTreeDeletion {
   // ended the pass (ERROR_NO_MORE_ITEMS when the key was walked to its
   // end), or ERROR_SUCCESS when `stopAfter` (if not 0) deletions were made,
   // without fetching again. Adds the deletions made to `*deleted` when
-  // given. The caller has checked that the key is no link: links are never
-  // walked.
+  // given. The key must be held as itself (REG_OPTION_OPEN_LINK): a link
+  // held so has no sub-keys, and its walk ends at once.
   LONG DeleteAllSubKeys(RegistryKey& key, int level = 0, DWORD stopAfter = 0,
                         DWORD* deleted = nullptr);
 

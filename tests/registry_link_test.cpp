@@ -90,6 +90,63 @@ TEST_F(LinkTest, PlatformFollowsALinkUnlessAskedForTheLinkItself) {
                                                 REG_OPTION_OPEN_LINK, KEY_READ, &gone));
 }
 
+// Held as itself, a link has no sub-keys of its own: enumerating it finds
+// none, and what is created below it goes to its target (nowhere, when it
+// leads nowhere). Nor does an existing key become a link. The tree
+// deletion walks a link without a check first on the strength of this.
+TEST_F(LinkTest, LinkHeldAsItselfHasNoSubKeysOfItsOwn) {
+  Link("link", "elsewhere\\victim");
+  Link("dangling", "elsewhere\\missing");
+  char name[MAX_PATH];
+  for (const char* at : {"link", "dangling"}) {
+    HKEY link = OpenBelowScratch(at, REG_OPTION_OPEN_LINK);
+    DWORD length = MAX_PATH;
+    EXPECT_EQ(ERROR_NO_MORE_ITEMS,
+              RegEnumKeyExA(link, 0, name, &length, nullptr, nullptr, nullptr, nullptr))
+        << at;
+    HKEY made = 0;
+    LONG rc = RegCreateKeyExA(link, "made", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &made, nullptr);
+    if (rc == ERROR_SUCCESS) RegCloseKey(made);
+    EXPECT_EQ(std::string(at) == "link" ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND, rc) << at;
+    length = MAX_PATH;
+    EXPECT_EQ(ERROR_NO_MORE_ITEMS,
+              RegEnumKeyExA(link, 0, name, &length, nullptr, nullptr, nullptr, nullptr))
+        << at;
+    RegCloseKey(link);
+  }
+  EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, scratch.Below("elsewhere\\victim\\made")));
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, scratch.Below("elsewhere\\missing")));
+  HKEY key = 0;
+  EXPECT_EQ(
+      ERROR_ALREADY_EXISTS,
+      RegCreateKeyExA(HKEY_CLASSES_ROOT, scratch.Below("elsewhere\\victim").c_str(), 0, nullptr,
+                      REG_OPTION_CREATE_LINK, KEY_ALL_ACCESS, nullptr, &key, nullptr));
+}
+
+// A REG_LINK value of the link's value name does not make a key a link: the
+// key is walked and goes with everything below it, and what the value
+// names is left alone.
+TEST_F(LinkTest, OrdinaryKeyHoldingALinkValueGoesWithItsTree) {
+  SetString(HKEY_CLASSES_ROOT, scratch.Below("tree\\fake\\sub"), "Named", "x");
+  HKEY fake = OpenBelowScratch("tree\\fake", 0);
+  std::string target =
+      "\\Registry\\Machine\\Software\\Classes\\" + scratch.Below("elsewhere\\victim");
+  std::string utf16;
+  for (char c : target) {
+    utf16 += c;
+    utf16 += '\0';
+  }
+  EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(fake, "SymbolicLinkValue", 0, REG_LINK,
+                                          reinterpret_cast<const BYTE*>(utf16.data()),
+                                          static_cast<DWORD>(utf16.size())));
+  RegCloseKey(fake);
+  std::vector<std::string> before = Dump();
+
+  EXPECT_EQ(0, DeleteBelowScratch("tree"));
+
+  EXPECT_EQ(WithoutKey(before, "tree"), Dump());
+}
+
 // A tree with values at every level and one link planted in it.
 struct PlantedLink {
   const char* at;      // below the scratch key, inside "tree"

@@ -83,6 +83,12 @@ std::shared_ptr<Node> Walk(std::shared_ptr<Node> from, const std::string& path, 
                            Links links, int chain) {
   *denied = false;
   std::vector<std::string> parts = SplitPath(path);
+  // A link has no sub-keys of its own: a path below one held as itself
+  // goes on from its target.
+  if (from->link && !parts.empty() && links != Links::Raw) {
+    from = LinkTarget(*from, chain + 1);
+    if (!from) return nullptr;
+  }
   for (size_t i = 0; i < parts.size(); ++i) {
     from = Child(*from, parts[i]);
     if (!from) return nullptr;
@@ -106,6 +112,8 @@ std::shared_ptr<Node> AddChild(const std::shared_ptr<Node>& parent, const std::s
 
 std::shared_ptr<Node> Ensure(std::shared_ptr<Node> from, const std::string& path) {
   for (const std::string& part : SplitPath(path)) {
+    if (from->link) from = LinkTarget(*from, 1);
+    if (!from) return nullptr;
     std::shared_ptr<Node> next = Child(*from, part);
     from = next ? next : AddChild(from, part);
   }
@@ -183,7 +191,7 @@ void CreateKey(const std::string& path) { Ensure(Root(), path); }
 
 void SetValue(const std::string& keyPath, const std::string& name, DWORD type,
               const std::string& bytes) {
-  StoreValue(*Ensure(Root(), keyPath), name, type, bytes);
+  if (std::shared_ptr<Node> node = Ensure(Root(), keyPath)) StoreValue(*node, name, type, bytes);
 }
 
 void SetString(const std::string& keyPath, const std::string& name, const std::string& text,
@@ -203,7 +211,19 @@ bool KeyExists(const std::string& path) {
 }
 
 void CreateLink(const std::string& path, const std::string& target) {
-  std::shared_ptr<Node> node = Ensure(Root(), path);
+  // A link is always a new key: the key in its place goes first, with
+  // everything below it, as another party would delete it.
+  std::vector<std::string> parts = SplitPath(path);
+  if (parts.empty()) return;
+  std::string name = parts.back();
+  parts.pop_back();
+  std::string parentPath;
+  for (const std::string& part : parts) parentPath += part + "\\";
+  std::shared_ptr<Node> parent = Ensure(Root(), parentPath);
+  if (parent && parent->link) parent = LinkTarget(*parent, 1);
+  if (!parent) return;
+  if (std::shared_ptr<Node> old = Child(*parent, name)) Unlink(*old);
+  std::shared_ptr<Node> node = AddChild(parent, name);
   node->link = true;
   std::string utf16;
   for (char c : target) {
@@ -224,10 +244,13 @@ bool ResolvePath(const std::string& path, bool followLast, std::string* resolved
   return true;
 }
 
-void DenyAccess(const std::string& keyPath) { Ensure(Root(), keyPath)->denyAccess = true; }
+void DenyAccess(const std::string& keyPath) {
+  if (std::shared_ptr<Node> node = Ensure(Root(), keyPath)) node->denyAccess = true;
+}
 
 void ProtectValue(const std::string& keyPath, const std::string& name) {
   std::shared_ptr<Node> node = Ensure(Root(), keyPath);
+  if (!node) return;
   if (!FindValue(*node, name.c_str())) StoreValue(*node, name, REG_SZ, "");
   FindValue(*node, name.c_str())->protectedFromDelete = true;
 }

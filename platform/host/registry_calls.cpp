@@ -109,9 +109,12 @@ LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD options, REGSA
   LONG rc = Resolve(key, &base, &baseAccess);
   if (rc != ERROR_SUCCESS) return rc;
   if (subKey[0] == '\\') return ERROR_BAD_PATHNAME;
-  // Existing levels are followed where they are links; a link that leads
-  // nowhere cannot be created through.
+  // Existing levels are followed where they are links, the key held too (a
+  // link has no sub-keys of its own); a link that leads nowhere cannot be
+  // created through.
   std::shared_ptr<Node> node = base;
+  if (node->link && !SplitPath(subKey).empty()) node = LinkTarget(*node, 1);
+  if (!node) return ERROR_FILE_NOT_FOUND;
   bool existed = true;
   std::vector<std::string> parts = SplitPath(subKey);
   for (const std::string& part : parts)

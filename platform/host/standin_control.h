@@ -49,11 +49,14 @@ void SetString(const std::string& keyPath, const std::string& name, const std::s
 // Removes a key and everything below it, as another process might.
 void RemoveKey(const std::string& path);
 bool KeyExists(const std::string& path);
-// A symbolic link at `path` (made, or turned into one), whose target is the
-// registry path `target` in the kernel's form: below kClassesRootNtPath it
-// leads to the key of that path here, anywhere else nowhere (dangling).
-// Opening through it follows it, unless REG_OPTION_OPEN_LINK asks for the
-// link itself at the last level; the rest of this interface never follows.
+// A symbolic link at `path`, whose target is the registry path `target` in
+// the kernel's form: below kClassesRootNtPath it leads to the key of that
+// path here, anywhere else nowhere (dangling). A key already at `path` goes
+// first with everything below it, as another party would delete it: a link
+// is always a new key. Opening through it follows it, unless
+// REG_OPTION_OPEN_LINK asks for the link itself at the last level. A link
+// has no sub-keys of its own: what this interface creates below one goes
+// to its target (nowhere when it dangles); otherwise it never follows.
 extern const char kClassesRootNtPath[];
 void CreateLink(const std::string& path, const std::string& target);
 // The stored path of the key that `path` reaches when opened the way the

@@ -62,9 +62,10 @@ int32_t DeleteKeyTree(HKEY base, const char* subKey) {
     LONG ignored;
     key = OpenUnfollowed(base, subKey, DELETE | KEY_QUERY_VALUE, &ignored);
     if (!key) return Folded(rc);
-  } else if (IsOrdinary(key)) {
+  } else {
+    // Held as itself, a link has no sub-keys: its walk follows nothing.
     EmptyOfSubKeys(key);
-    EmptyOfValues(key);
+    if (IsOrdinary(key)) EmptyOfValues(key);
   }
   LONG deleted = RegDeleteKeyA(key, "");
   RegCloseKey(key);

@@ -3,8 +3,9 @@
 // deletion must keep: each pass ends (a successful deletion restarts the
 // walk at index 0, a failed one is passed over), every key is opened
 // without following a link and deleted through its own handle, a link is
-// deleted as a link and never walked nor emptied, and a key that denies
-// full access is not walked but still goes when it has no sub-keys.
+// deleted as a link and never followed nor emptied of its value (held as
+// itself it has no sub-keys, so walking it finds none), and a key that
+// denies full access is not walked but still goes when it has no sub-keys.
 // Written on the platform's calls alone, apart from the program's code.
 #pragma once
 

@@ -54,6 +54,30 @@ class HostRegistryTest : public ::testing::Test {
   }
 };
 
+// A key is checked for a link, and emptied of its named values, only when
+// its deletion failed: a tree that goes without a failure costs neither.
+TEST_F(HostRegistryTest, OnlyAKeyThatStaysIsCheckedForALinkAndEmptied) {
+  BuildTree();
+  standin::SetString("T\\Doomed\\C\\C1\\C2\\C3", "Named", "v");
+  EXPECT_EQ(0, DeleteDoomed());
+  EXPECT_EQ(0u, standin::CallCount(standin::Call::RegQueryValueExA));
+  EXPECT_EQ(0u, standin::CallCount(standin::Call::RegEnumValueA));
+  EXPECT_EQ(0u, standin::CallCount(standin::Call::RegDeleteValueA));
+
+  standin::Reset();
+  BuildTree();
+  standin::FailOnKey(standin::Call::RegDeleteKeyA, "T\\Doomed\\A", ERROR_ACCESS_DENIED);
+  EXPECT_EQ(static_cast<Status>(0x80070005), DeleteDoomed());
+  // "A" and, in turn, "Doomed" stay. "A" is met again after each sibling
+  // that went (B, C) and checked each time; each is emptied once.
+  EXPECT_EQ(4u, standin::CallCount(standin::Call::RegQueryValueExA));
+  EXPECT_EQ(2u, standin::CallCount(standin::Call::RegDeleteValueA));
+  EXPECT_EQ(
+      "T\nT\\Doomed\n  \"\" type 1 [default\\x00]\nT\\Doomed\\A\n"
+      "  \"\" type 1 [default\\x00]\nT\\Kept\n  \"Named\" type 1 [v\\x00]\n",
+      standin::Dump());
+}
+
 TEST_F(HostRegistryTest, ProtectedSubKeyIsPassedOverAndEverythingElseGoes) {
   BuildTree();
   standin::DenyAccess("T\\Doomed\\A");

@@ -243,4 +243,55 @@ TEST_F(StandinTest, LinksThatLoopOrLeaveTheModelLeadNowhere) {
   EXPECT_EQ(0u, standin::OpenHandleCount());
 }
 
+// A link never holds sub-keys of its own, whichever way the registry is
+// shaped: the control calls create below it in its target (nowhere when it
+// leads nowhere), a link made where a key is takes that key's place, and
+// names below a link held as itself go on from its target.
+TEST_F(StandinTest, LinkNeverHoldsSubKeysOfItsOwn) {
+  const std::string root = standin::kClassesRootNtPath;
+  standin::SetString("T\\Target", "", "t");
+  standin::CreateLink("L", root + "\\T\\Target");
+  standin::CreateLink("Dangling", root + "\\Missing");
+  standin::CreateKey("L\\Made");
+  standin::SetString("L\\Valued", "v", "x");
+  standin::SetString("Dangling\\Lost", "v", "x");
+  standin::DenyAccess("Dangling\\Lost");
+  standin::ProtectValue("Dangling\\Lost", "v");
+  standin::CreateLink("L\\Inner", root + "\\T");
+  standin::CreateLink("Dangling\\Inner", root + "\\T");
+  EXPECT_TRUE(standin::KeyExists("T\\Target\\Made"));
+  EXPECT_TRUE(standin::KeyExists("T\\Target\\Valued"));
+  EXPECT_TRUE(standin::KeyExists("T\\Target\\Inner"));
+  EXPECT_FALSE(standin::KeyExists("L\\Made"));
+  EXPECT_FALSE(standin::KeyExists("Dangling\\Lost"));
+  EXPECT_FALSE(standin::KeyExists("Missing"));
+
+  HKEY link = 0;
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegOpenKeyExA(HKEY_CLASSES_ROOT, "L", REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS, &link));
+  HKEY below = 0;
+  EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExA(link, "Made", REG_OPTION_OPEN_LINK, KEY_READ, &below));
+  RegCloseKey(below);
+  EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(link, "Made"));
+  EXPECT_FALSE(standin::KeyExists("T\\Target\\Made"));
+  EXPECT_TRUE(standin::KeyExists("L"));
+  RegCloseKey(link);
+
+  // A link made in the place of a key with sub-keys: the key goes, and a
+  // handle held on it sees it deleted.
+  standin::SetString("K\\Sub", "v", "x");
+  HKEY held = Open("K");
+  standin::CreateLink("K", root + "\\T\\Target");
+  EXPECT_FALSE(standin::KeyExists("K\\Sub"));
+  char name[MAX_PATH];
+  DWORD length = MAX_PATH;
+  EXPECT_EQ(ERROR_KEY_DELETED,
+            RegEnumKeyExA(held, 0, name, &length, nullptr, nullptr, nullptr, nullptr));
+  RegCloseKey(held);
+  std::string resolved;
+  EXPECT_TRUE(standin::ResolvePath("K", true, &resolved));
+  EXPECT_EQ("T\\Target", resolved);
+  EXPECT_EQ(0u, standin::OpenHandleCount());
+}
+
 }  // namespace
