@@ -91,6 +91,14 @@ struct TreeCallsRow {
   uint64_t opens, enums, deletions;
 };
 
+// `count` sub-keys below each of `parents`.
+std::vector<std::string> WithChildren(std::vector<std::string> parents, int count) {
+  std::vector<std::string> keys;
+  for (const std::string& parent : parents)
+    for (int i = 0; i < count; ++i) keys.push_back(parent + "\\k" + std::to_string(i));
+  return keys;
+}
+
 class TreeCallCountTest : public HostRegistryTest,
                           public ::testing::WithParamInterface<TreeCallsRow> {};
 
@@ -112,26 +120,34 @@ TEST_P(TreeCallCountTest, EachKeyCostsTheCallsItsExpectationsAllow) {
   EXPECT_EQ(0u, standin::CallCount(standin::Call::RegEnumValueA));
 }
 
-INSTANTIATE_TEST_SUITE_P(Shapes, TreeCallCountTest,
-                         ::testing::Values(TreeCallsRow{"leaf", {}, 0, 1, 0, 1},
-                                           TreeCallsRow{"threeLeaves", {"a", "b", "c"}, 0, 4, 4, 5},
-                                           TreeCallsRow{"siblingsOfEveryShape",
-                                                        {"a\\x", "b\\x", "b\\y", "b\\z", "c\\x",
-                                                         "d", "e\\x\\y", "e\\z", "f\\x\\y", "g"},
-                                                        0,
-                                                        18,
-                                                        28,
-                                                        24},
-                                           TreeCallsRow{"chainDeeperThanTheRememberedLevels",
-                                                        {},
-                                                        KeyTreeDeletion::kLevels + 3,
-                                                        516,
-                                                        1031,
-                                                        1028}),
+INSTANTIATE_TEST_SUITE_P(
+    Shapes, TreeCallCountTest,
+    ::testing::Values(TreeCallsRow{"leaf", {}, 0, 1, 0, 1},
+                      TreeCallsRow{"threeLeaves", {"a", "b", "c"}, 0, 4, 4, 5},
+                      TreeCallsRow{"siblingsOfEveryShape",
+                                   {"a\\x", "b\\x", "b\\y", "b\\z", "c\\x", "d", "e\\x\\y", "e\\z",
+                                    "f\\x\\y", "g"},
+                                   0,
+                                   18,
+                                   28,
+                                   24},
+                      TreeCallsRow{"equalSiblings", {"a\\x", "b\\x", "c\\x"}, 0, 7, 8, 9},
+                      TreeCallsRow{"siblingsAtTheMostCountedSubKeys",
+                                   WithChildren({"a", "b", "c"}, 254), 0, 766, 767, 768},
+                      TreeCallsRow{"namesOfOneCharacterAndStartingWithAControlCharacter",
+                                   {"\x01", "\x01x\\y", "q\x01"},
+                                   0,
+                                   5,
+                                   7,
+                                   7},
+                      TreeCallsRow{"chainDeeperThanTheRememberedLevels",
+                                   {},
+                                   KeyTreeDeletion::kLevels + 3,
+                                   516,
+                                   1031,
+                                   1028}),
 
-                         [](const ::testing::TestParamInfo<TreeCallsRow>& row) {
-                           return std::string(row.param.what);
-                         });
+    [](const ::testing::TestParamInfo<TreeCallsRow>& row) { return std::string(row.param.what); });
 
 // A deletion made in memory that held something else still expects every
 // key to be a leaf at first.
@@ -310,6 +326,19 @@ TEST_F(HostRegistryTest, ValuePassEndsWhenEveryDeletionFails) {
   for (int n = 1; n <= 3; ++n)
     standin::FailCall(standin::Call::RegDeleteValueA, n, ERROR_ACCESS_DENIED);
   EXPECT_EQ(ERROR_NO_MORE_ITEMS, ValuePass("T\\K"));
+}
+
+TEST_F(HostRegistryTest, SubKeyPassWalksToTheEndAndRemembersFromLevelZero) {
+  // A chain one level deeper than the remembered levels below "T\K": each
+  // key with a sub-key costs a failed deletion first, down to the last
+  // remembered level.
+  std::string chain = "T\\K";
+  for (int i = 0; i <= KeyTreeDeletion::kLevels; ++i) chain += "\\c";
+  standin::CreateKey(chain);
+  standin::CreateKey("T\\K\\leaf");
+  EXPECT_EQ(ERROR_NO_MORE_ITEMS, SubKeyPass("T\\K"));
+  EXPECT_EQ("T\nT\\K\n", standin::Dump());
+  EXPECT_EQ(1025u, standin::CallCount(standin::Call::RegDeleteKeyA));
 }
 
 TEST_F(HostRegistryTest, SubKeyPassEndsWhenDeletionsFailRepeatedly) {
