@@ -43,7 +43,7 @@ WIN32_FILES = ["platform/win32/process_entry.cpp"]
 # Quick suites first; the slower ones run only on changes that survive them.
 STAGES = [
     (["registry_tests", "removal_tests", "host_fault_tests"], 30),
-    (["host_fault_matrix", "fuzz_corpus_replay"], 120),
+    (["key_tree_equivalence", "host_fault_matrix", "fuzz_corpus_replay"], 120),
 ]
 ALL_TESTS = [name for stage, _ in STAGES for name in stage]
 TEST_PATHS = {"fuzz_corpus_replay": "fuzz/fuzz_corpus_replay"}

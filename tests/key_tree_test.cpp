@@ -70,6 +70,15 @@ TEST_F(KeyTreeTest, WideKeyWhoseIndicesShiftOnEveryDeletion) {
   ExpectDeletedAlone("wide");
 }
 
+// Each key is expected to have as many sub-keys as its last sibling had:
+// siblings with more, fewer and none, and names of one character.
+TEST_F(KeyTreeTest, SiblingsWithMoreAndFewerSubKeysThanTheOneBefore) {
+  for (const char* level : {"grow\\a\\x", "grow\\b\\x", "grow\\b\\y", "grow\\b\\z", "grow\\c\\x",
+                            "grow\\d", "grow\\e\\x\\y", "grow\\f\\x\\y\\z"})
+    test_support::SetString(HKEY_CLASSES_ROOT, scratch.Below(level), "v", "x");
+  ExpectDeletedAlone("grow");
+}
+
 TEST_F(KeyTreeTest, NameInOtherLetterCase) {
   test_support::CreateKey(HKEY_CLASSES_ROOT, scratch.Below("MixedCase\\Child"));
   std::vector<std::string> before = Dump();

@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
+#include <new>
 #include <string>
+#include <vector>
 
 #include "platform/host/standin_control.h"
 #include "registry/key_tree.h"
@@ -77,6 +80,170 @@ TEST_F(HostRegistryTest, OnlyAKeyThatStaysIsCheckedForALinkAndEmptied) {
       "  \"\" type 1 [default\\x00]\nT\\Kept\n  \"Named\" type 1 [v\\x00]\n",
       standin::Dump());
 }
+
+// The calls a tree deletion makes: a key expected to be a leaf is tried for
+// deletion at once, one expected to have n sub-keys right after its n-th
+// went; expectations are kept per level up to the deepest remembered one.
+struct TreeCallsRow {
+  const char* what;
+  std::vector<std::string> keys;  // below "T\Doomed"
+  int chainDepth;                 // and a chain of this many levels below "T\Doomed\chain"
+  uint64_t opens, enums, deletions;
+};
+
+// `count` sub-keys below each of `parents`.
+std::vector<std::string> WithChildren(std::vector<std::string> parents, int count) {
+  std::vector<std::string> keys;
+  for (const std::string& parent : parents)
+    for (int i = 0; i < count; ++i) keys.push_back(parent + "\\k" + std::to_string(i));
+  return keys;
+}
+
+class TreeCallCountTest : public HostRegistryTest,
+                          public ::testing::WithParamInterface<TreeCallsRow> {};
+
+TEST_P(TreeCallCountTest, EachKeyCostsTheCallsItsExpectationsAllow) {
+  const TreeCallsRow& row = GetParam();
+  standin::CreateKey("T\\Doomed");
+  for (const std::string& key : row.keys) standin::CreateKey("T\\Doomed\\" + key);
+  std::string chain = "T\\Doomed";
+  for (int i = 0; i < row.chainDepth; ++i) chain += "\\c";
+  if (row.chainDepth) standin::CreateKey(chain);
+  RegistryKey parent(HKEY_CLASSES_ROOT, "T");
+  uint64_t parentOpens = standin::CallCount(standin::Call::RegOpenKeyExA);
+  EXPECT_EQ(0, parent.DeleteKeyTree("Doomed"));
+  EXPECT_EQ("T\n", standin::Dump());
+  EXPECT_EQ(row.opens, standin::CallCount(standin::Call::RegOpenKeyExA) - parentOpens);
+  EXPECT_EQ(row.enums, standin::CallCount(standin::Call::RegEnumKeyExA));
+  EXPECT_EQ(row.deletions, standin::CallCount(standin::Call::RegDeleteKeyA));
+  EXPECT_EQ(0u, standin::CallCount(standin::Call::RegQueryValueExA));
+  EXPECT_EQ(0u, standin::CallCount(standin::Call::RegEnumValueA));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Shapes, TreeCallCountTest,
+    ::testing::Values(TreeCallsRow{"leaf", {}, 0, 1, 0, 1},
+                      TreeCallsRow{"threeLeaves", {"a", "b", "c"}, 0, 4, 4, 5},
+                      TreeCallsRow{"siblingsOfEveryShape",
+                                   {"a\\x", "b\\x", "b\\y", "b\\z", "c\\x", "d", "e\\x\\y", "e\\z",
+                                    "f\\x\\y", "g"},
+                                   0,
+                                   18,
+                                   28,
+                                   24},
+                      TreeCallsRow{"equalSiblings", {"a\\x", "b\\x", "c\\x"}, 0, 7, 8, 9},
+                      TreeCallsRow{"siblingsAtTheMostCountedSubKeys",
+                                   WithChildren({"a", "b", "c"}, 254), 0, 766, 767, 768},
+                      TreeCallsRow{"namesOfOneCharacterAndStartingWithAControlCharacter",
+                                   {"\x01", "\x01x\\y", "q\x01"},
+                                   0,
+                                   5,
+                                   7,
+                                   7},
+                      TreeCallsRow{"chainDeeperThanTheRememberedLevels",
+                                   {},
+                                   KeyTreeDeletion::kLevels + 3,
+                                   516,
+                                   1031,
+                                   1028}),
+
+    [](const ::testing::TestParamInfo<TreeCallsRow>& row) { return std::string(row.param.what); });
+
+// A deletion made in memory that held something else still expects every
+// key to be a leaf at first.
+TEST_F(HostRegistryTest, DeletionInDirtyMemoryStartsExpectingLeaves) {
+  standin::CreateKey("T\\Doomed");
+  alignas(KeyTreeDeletion) unsigned char storage[sizeof(KeyTreeDeletion)];
+  std::memset(storage, 0x5A, sizeof storage);
+  KeyTreeDeletion* deletion = new (storage) KeyTreeDeletion;
+  RegistryKey parent(HKEY_CLASSES_ROOT, "T");
+  EXPECT_EQ(0, deletion->DeleteTree(parent.Handle(), "Doomed"));
+  EXPECT_EQ(0u, standin::CallCount(standin::Call::RegEnumKeyExA));
+  EXPECT_EQ(1u, standin::CallCount(standin::Call::RegDeleteKeyA));
+  deletion->~KeyTreeDeletion();
+}
+
+// What the value pass leaves on a key that stays ("T\Doomed", whose
+// sub-key "Protected" refuses every access), and on a link in the tree.
+struct SurvivorRow {
+  const char* what;
+  std::function<void()> arrange;
+  std::string keyPath;
+  std::vector<std::string> gone, kept;
+};
+
+class SurvivorValuesTest : public HostRegistryTest,
+                           public ::testing::WithParamInterface<SurvivorRow> {};
+
+TEST_P(SurvivorValuesTest, NamedValuesGoUnlessTheKeyMayBeALink) {
+  const SurvivorRow& row = GetParam();
+  standin::DenyAccess("T\\Doomed\\Protected");
+  row.arrange();
+  DeleteDoomed();
+  standin::ClearFaults();
+  for (const std::string& name : row.gone)
+    EXPECT_FALSE(test_support::ValueExists(HKEY_CLASSES_ROOT, row.keyPath, name)) << name;
+  HKEY key = 0;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CLASSES_ROOT, row.keyPath.c_str(),
+                                         REG_OPTION_OPEN_LINK, KEY_READ, &key));
+  for (const std::string& name : row.kept)
+    EXPECT_EQ(ERROR_SUCCESS,
+              RegQueryValueExA(key, name.c_str(), nullptr, nullptr, nullptr, nullptr))
+        << name.size() << " " << name.substr(0, 8);
+  RegCloseKey(key);
+}
+
+const std::string kLink = "SymbolicLinkValue";
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, SurvivorValuesTest,
+    ::testing::Values(SurvivorRow{"valueNamedLikeALinksOfAnotherType",
+                                  [] {
+                                    standin::SetString("T\\Doomed", kLink, "text");
+                                    standin::SetString("T\\Doomed", "Named", "v");
+                                  },
+                                  "T\\Doomed",
+                                  {kLink, "Named"},
+                                  {}},
+                      SurvivorRow{"linkWhoseDeletionFailsKeepsItsTarget",
+                                  [] {
+                                    standin::CreateLink(
+                                        "T\\Doomed\\Link",
+                                        std::string(standin::kClassesRootNtPath) + "\\Outside");
+                                    standin::SetString("Outside", "Named", "v");
+                                    standin::FailOnKey(standin::Call::RegDeleteKeyA,
+                                                       "T\\Doomed\\Link", ERROR_ACCESS_DENIED);
+                                  },
+                                  "T\\Doomed\\Link",
+                                  {},
+                                  {kLink}},
+                      SurvivorRow{"keyWhoseKindCannotBeToldKeepsItsValues",
+                                  [] {
+                                    standin::SetString("T\\Doomed", "Named", "v");
+                                    standin::FailOnKey(standin::Call::RegQueryValueExA, "T\\Doomed",
+                                                       ERROR_ACCESS_DENIED);
+                                  },
+                                  "T\\Doomed",
+                                  {},
+                                  {"Named"}},
+                      SurvivorRow{"everyNamedValueGoesWithoutADefaultOne",
+                                  [] {
+                                    for (const char* name : {"a", "b", "c", "d"})
+                                      standin::SetString("T\\Doomed", name, "v");
+                                  },
+                                  "T\\Doomed",
+                                  {"a", "b", "c", "d"},
+                                  {}},
+                      SurvivorRow{"valueNamesUpToTheBufferGoAndLongerOnesStay",
+                                  [] {
+                                    for (size_t length : {258, 259, 260, 261})
+                                      standin::SetString("T\\Doomed", std::string(length, 'v'),
+                                                         "x");
+                                  },
+                                  "T\\Doomed",
+                                  {std::string(258, 'v'), std::string(259, 'v')},
+                                  {std::string(260, 'v'), std::string(261, 'v')}}),
+    [](const ::testing::TestParamInfo<SurvivorRow>& row) { return std::string(row.param.what); });
 
 TEST_F(HostRegistryTest, ProtectedSubKeyIsPassedOverAndEverythingElseGoes) {
   BuildTree();
@@ -159,6 +326,19 @@ TEST_F(HostRegistryTest, ValuePassEndsWhenEveryDeletionFails) {
   for (int n = 1; n <= 3; ++n)
     standin::FailCall(standin::Call::RegDeleteValueA, n, ERROR_ACCESS_DENIED);
   EXPECT_EQ(ERROR_NO_MORE_ITEMS, ValuePass("T\\K"));
+}
+
+TEST_F(HostRegistryTest, SubKeyPassWalksToTheEndAndRemembersFromLevelZero) {
+  // A chain one level deeper than the remembered levels below "T\K": each
+  // key with a sub-key costs a failed deletion first, down to the last
+  // remembered level.
+  std::string chain = "T\\K";
+  for (int i = 0; i <= KeyTreeDeletion::kLevels; ++i) chain += "\\c";
+  standin::CreateKey(chain);
+  standin::CreateKey("T\\K\\leaf");
+  EXPECT_EQ(ERROR_NO_MORE_ITEMS, SubKeyPass("T\\K"));
+  EXPECT_EQ("T\nT\\K\n", standin::Dump());
+  EXPECT_EQ(1025u, standin::CallCount(standin::Call::RegDeleteKeyA));
 }
 
 TEST_F(HostRegistryTest, SubKeyPassEndsWhenDeletionsFailRepeatedly) {
