@@ -34,7 +34,10 @@ void FindClassManager(RegistryKey& clsidKey, RegistryKey& probeKey, char* nameBu
   valueBuffer[0] = 0;
   DWORD nameLength = kNameBufferLength;
   while (cursor.Next(nameBuffer, &nameLength) == ERROR_SUCCESS) {
-    probeKey.Open(clsidKey.Handle(), nameBuffer, KEY_ALL_ACCESS);
+    // The lookup only reads. The system installs its own class keys, the
+    // class manager's among them, readable but not changeable, so a class
+    // key opened with more than it needs would never match.
+    probeKey.Open(clsidKey.Handle(), nameBuffer, KEY_QUERY_VALUE);
     probeKey.QueryStringValue("", "", valueBuffer, kNameBufferLength);
     if (EqualsIgnoringAsciiCase(valueBuffer, ClassManagerName)) {
       CopyString(managerClsid, kNameBufferLength, nameBuffer);
@@ -46,6 +49,8 @@ void FindClassManager(RegistryKey& clsidKey, RegistryKey& probeKey, char* nameBu
 }
 
 int RunRemoval() {
+  // With full access, the run's gate: a run that may not change the class
+  // root changes nothing at all.
   RegistryKey clsidKey(HKEY_CLASSES_ROOT, "CLSID");
   ResolveLongPathFunction();
   if (clsidKey.Handle()) {

@@ -32,7 +32,10 @@ bool ComposeKeyPath(char* out, const char* name, const char* suffix) {
 void RemoveInstanceEntry(const char* managerClsid, RegistryKey& workKey, char* nameBuffer) {
   if (managerClsid[0] == 0) return;
   if (!ComposeKeyPath(nameBuffer, managerClsid, "\\Instance")) return;
-  workKey.Open(HKEY_CLASSES_ROOT, nameBuffer, KEY_ALL_ACCESS);
+  // Only the base of the deletion: the entry is opened and deleted through
+  // handles of its own, and its own protection decides. The "Instance" key
+  // of a protected class manager lets administrators read it, no more.
+  workKey.Open(HKEY_CLASSES_ROOT, nameBuffer, KEY_READ);
   if (workKey.Handle()) workKey.DeleteKeyTree(TargetFilterClsid);
 }
 
@@ -61,7 +64,9 @@ void RemoveFilter(const char* managerClsid, RegistryKey& workKey, char* nameBuff
 
   ComposeKeyPath(nameBuffer, TargetFilterClsid, "");
   workKey.Open(HKEY_CLASSES_ROOT, nameBuffer, KEY_ALL_ACCESS);
-  if (!workKey.Handle()) return;  // the filter is not registered
+  // Not registered, or a class key that may not be changed: it stays, and
+  // so does the file it names.
+  if (!workKey.Handle()) return;
 
   RemoveServerFile(workKey, nameBuffer, valueBuffer, longPathBuffer);
 

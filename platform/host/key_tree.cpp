@@ -79,9 +79,8 @@ std::shared_ptr<Node> Child(const Node& node, const std::string& name) {
   return it == node.children.end() ? nullptr : it->second;
 }
 
-std::shared_ptr<Node> Walk(std::shared_ptr<Node> from, const std::string& path, bool* denied,
-                           Links links, int chain) {
-  *denied = false;
+std::shared_ptr<Node> Walk(std::shared_ptr<Node> from, const std::string& path, Links links,
+                           int chain) {
   std::vector<std::string> parts = SplitPath(path);
   // A link has no sub-keys of its own: a path below one held as itself
   // goes on from its target.
@@ -98,7 +97,6 @@ std::shared_ptr<Node> Walk(std::shared_ptr<Node> from, const std::string& path, 
       if (!from) return nullptr;
     }
   }
-  if (from->denyAccess) *denied = true;
   return from;
 }
 
@@ -150,8 +148,11 @@ std::shared_ptr<Node> LinkTarget(Node& link, int chain) {
   std::string upper = Upper(target);
   if (upper.compare(0, root.size(), root) != 0) return nullptr;
   if (upper.size() > root.size() && upper[root.size()] != '\\') return nullptr;
-  bool denied;
-  return Walk(Root(), target.substr(root.size()), &denied, Links::Follow, chain);
+  return Walk(Root(), target.substr(root.size()), Links::Follow, chain);
+}
+
+bool Refuses(const Node& node, REGSAM access) {
+  return node.protectedKey && (access & ~node.allowedAccess) != 0;
 }
 
 bool IsStringType(DWORD type) {
@@ -200,15 +201,11 @@ void SetString(const std::string& keyPath, const std::string& name, const std::s
 }
 
 void RemoveKey(const std::string& path) {
-  bool denied;
-  std::shared_ptr<Node> node = Walk(Root(), path, &denied, Links::Raw);
+  std::shared_ptr<Node> node = Walk(Root(), path, Links::Raw);
   if (node && node != Root()) Unlink(*node);
 }
 
-bool KeyExists(const std::string& path) {
-  bool denied;
-  return Walk(Root(), path, &denied, Links::Raw) != nullptr;
-}
+bool KeyExists(const std::string& path) { return Walk(Root(), path, Links::Raw) != nullptr; }
 
 void CreateLink(const std::string& path, const std::string& target) {
   // A link is always a new key: the key in its place goes first, with
@@ -234,9 +231,8 @@ void CreateLink(const std::string& path, const std::string& target) {
 }
 
 bool ResolvePath(const std::string& path, bool followLast, std::string* resolved) {
-  bool denied;
   std::shared_ptr<Node> node =
-      Walk(Root(), path, &denied, followLast ? Links::Follow : Links::FollowButTheLast);
+      Walk(Root(), path, followLast ? Links::Follow : Links::FollowButTheLast);
   resolved->clear();
   if (!node) return false;
   for (const Node* n = node.get(); n->parent; n = n->parent)
@@ -244,8 +240,15 @@ bool ResolvePath(const std::string& path, bool followLast, std::string* resolved
   return true;
 }
 
-void DenyAccess(const std::string& keyPath) {
-  if (std::shared_ptr<Node> node = Ensure(Root(), keyPath)) node->denyAccess = true;
+void DenyAccess(const std::string& keyPath, REGSAM allowed) {
+  if (std::shared_ptr<Node> node = Ensure(Root(), keyPath)) {
+    node->protectedKey = true;
+    node->allowedAccess = allowed;
+  }
+}
+
+void AllowAccess(const std::string& keyPath) {
+  if (std::shared_ptr<Node> node = Walk(Root(), keyPath, Links::Raw)) node->protectedKey = false;
 }
 
 void ProtectValue(const std::string& keyPath, const std::string& name) {

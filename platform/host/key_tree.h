@@ -96,7 +96,8 @@ struct Node {
   std::string name;
   Node* parent = nullptr;
   bool deleted = false;
-  bool denyAccess = false;
+  bool protectedKey = false;  // only the rights in `allowedAccess` are granted
+  REGSAM allowedAccess = 0;
   bool link = false;  // a symbolic link: its target is its SymbolicLinkValue
   CursorMap<std::string, std::shared_ptr<Node>> children;  // by upper name
   IndexedMap<uint64_t, Value> values;                      // creation order
@@ -123,8 +124,11 @@ enum class Links {
 
 // Walks a relative path below `from`; null when a level is missing or a
 // link on the way leads nowhere.
-std::shared_ptr<Node> Walk(std::shared_ptr<Node> from, const std::string& path, bool* denied,
+std::shared_ptr<Node> Walk(std::shared_ptr<Node> from, const std::string& path,
                            Links links = Links::Follow, int chain = 0);
+// Whether the key's own protection refuses a handle with `access` on it (a
+// deletion asks for DELETE). The keys above it are never consulted.
+bool Refuses(const Node& node, REGSAM access);
 // The key a link leads to, null when it dangles or the chain is too long.
 std::shared_ptr<Node> LinkTarget(Node& link, int chain);
 

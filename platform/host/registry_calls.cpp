@@ -79,15 +79,13 @@ LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY 
     *result = key;  // the root itself, no new handle
     return ERROR_SUCCESS;
   }
-  bool denied;
   std::shared_ptr<Node> node =
-      Walk(base, path, &denied,
-           (options & REG_OPTION_OPEN_LINK) ? Links::FollowButTheLast : Links::Follow);
+      Walk(base, path, (options & REG_OPTION_OPEN_LINK) ? Links::FollowButTheLast : Links::Follow);
   if (!node) {
     *result = nullptr;
     return ERROR_FILE_NOT_FOUND;
   }
-  if (denied) {
+  if (Refuses(*node, access)) {
     *result = nullptr;
     return ERROR_ACCESS_DENIED;
   }
@@ -134,7 +132,7 @@ LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD options, REGSA
     }
     node = next;
   }
-  if (existed && node->denyAccess) return ERROR_ACCESS_DENIED;
+  if (existed && Refuses(*node, access)) return ERROR_ACCESS_DENIED;
   if (disposition) *disposition = existed ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
   *result = NewHandle(node, access);
   return ERROR_SUCCESS;
@@ -248,11 +246,10 @@ LONG RegDeleteKeyA(HKEY key, LPCSTR subKey) {
   LONG rc = Resolve(key, &base, &access);
   if (rc != ERROR_SUCCESS) return rc;
   if (subKey[0] == '\\') return ERROR_BAD_PATHNAME;
-  bool denied;
-  std::shared_ptr<Node> node = Walk(base, subKey, &denied);
+  std::shared_ptr<Node> node = Walk(base, subKey);
   if (!node) return ERROR_FILE_NOT_FOUND;
   if (DWORD error = KeyFault(standin::Call::RegDeleteKeyA, *node)) return static_cast<LONG>(error);
-  if (denied || node == Root()) return ERROR_ACCESS_DENIED;
+  if (Refuses(*node, DELETE) || node == Root()) return ERROR_ACCESS_DENIED;
   if (node->children.size() > 0) return ERROR_ACCESS_DENIED;
   Unlink(*node);
   return ERROR_SUCCESS;

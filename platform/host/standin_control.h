@@ -63,9 +63,14 @@ void CreateLink(const std::string& path, const std::string& target);
 // program opens it: links followed at every level, at the last one only
 // when `followLast`. False when it leads nowhere.
 bool ResolvePath(const std::string& path, bool followLast, std::string* resolved);
-// Every open of this key fails with ERROR_ACCESS_DENIED, and so does
-// deleting it: a key protected by its security descriptor.
-void DenyAccess(const std::string& keyPath);
+// A key protected by its security descriptor, as Windows applies one: an
+// open asking for any right beyond `allowed` fails with ERROR_ACCESS_DENIED,
+// and so does deleting it unless `allowed` holds DELETE. Only the key
+// itself: a key below it, opened by a path through it or through a handle
+// on it, keeps its own protection (Windows does not check traversal).
+void DenyAccess(const std::string& keyPath, REGSAM allowed = 0);
+// Lifts that protection again.
+void AllowAccess(const std::string& keyPath);
 // Deleting this value fails with ERROR_ACCESS_DENIED.
 void ProtectValue(const std::string& keyPath, const std::string& name);
 

@@ -164,6 +164,96 @@ TEST_F(HostRemovalTest, ProtectedKeysInsideBothTreesLeaveOnlyThemselves) {
   EXPECT_FALSE(FileExists(server));
 }
 
+// Keys protected by their own security descriptors, as the system protects
+// the keys it installs: readable, or not even that. The class root is the
+// run's gate; the lookup and the "Instance" key need no more than reading;
+// a class key that may not be changed stays with the file it names.
+struct ProtectedKeyCase {
+  const char* label;
+  enum Key { kNone, kRoot, kManager, kInstance, kClassKey } keys[2];
+  REGSAM allowed[2];
+  bool entryGoes;
+  bool filterGoes;  // the class key and its file
+};
+
+class ProtectedKeyTest : public HostRemovalTest,
+                         public ::testing::WithParamInterface<ProtectedKeyCase> {
+ protected:
+  std::string PathOf(ProtectedKeyCase::Key key) const {
+    switch (key) {
+      case ProtectedKeyCase::kRoot:
+        return "CLSID";
+      case ProtectedKeyCase::kManager:
+        return ClassPath(manager_);
+      case ProtectedKeyCase::kInstance:
+        return ClassPath(manager_) + "\\Instance";
+      case ProtectedKeyCase::kClassKey:
+        return ClassPath(TargetFilterClsid);
+      default:
+        return std::string();
+    }
+  }
+};
+
+TEST_P(ProtectedKeyTest, LeavesWhatMayNotChangeAndRemovesTheRest) {
+  const ProtectedKeyCase& c = GetParam();
+  RegisterManager(ClassManagerName);
+  std::string server = RegisterWholeFilter();
+  auto expected = Snapshot();
+  for (int i = 0; i < 2; ++i)
+    if (c.keys[i] != ProtectedKeyCase::kNone) standin::DenyAccess(PathOf(c.keys[i]), c.allowed[i]);
+  if (c.entryGoes)
+    expected = test_support::WithoutKey(expected, manager_ + "\\Instance\\" + TargetFilterClsid);
+  if (c.filterGoes) expected = test_support::WithoutKey(expected, TargetFilterClsid);
+
+  RunRemoval();
+
+  for (ProtectedKeyCase::Key key : c.keys) standin::AllowAccess(PathOf(key));
+  EXPECT_EQ(expected, Snapshot()) << c.label;
+  EXPECT_EQ(c.filterGoes, !FileExists(server)) << c.label;
+  EXPECT_TRUE(FileExists(neighbour_));
+}
+
+const REGSAM kReadAndCreate = KEY_READ | KEY_CREATE_SUB_KEY;
+
+INSTANTIATE_TEST_SUITE_P(
+    States, ProtectedKeyTest,
+    ::testing::Values(ProtectedKeyCase{"manager and Instance readable",
+                                       {ProtectedKeyCase::kManager, ProtectedKeyCase::kInstance},
+                                       {KEY_READ, kReadAndCreate},
+                                       true,
+                                       true},
+                      ProtectedKeyCase{"manager readable for its values only",
+                                       {ProtectedKeyCase::kManager, ProtectedKeyCase::kNone},
+                                       {KEY_QUERY_VALUE, 0},
+                                       true,
+                                       true},
+                      ProtectedKeyCase{"Instance readable",
+                                       {ProtectedKeyCase::kInstance, ProtectedKeyCase::kNone},
+                                       {KEY_READ, 0},
+                                       true,
+                                       true},
+                      ProtectedKeyCase{"manager unreadable",
+                                       {ProtectedKeyCase::kManager, ProtectedKeyCase::kNone},
+                                       {0, 0},
+                                       false,
+                                       true},
+                      ProtectedKeyCase{"class root readable",
+                                       {ProtectedKeyCase::kRoot, ProtectedKeyCase::kNone},
+                                       {KEY_READ, 0},
+                                       false,
+                                       false},
+                      ProtectedKeyCase{"class key readable",
+                                       {ProtectedKeyCase::kClassKey, ProtectedKeyCase::kNone},
+                                       {KEY_READ, 0},
+                                       true,
+                                       false},
+                      ProtectedKeyCase{"class key unreadable",
+                                       {ProtectedKeyCase::kClassKey, ProtectedKeyCase::kNone},
+                                       {0, 0},
+                                       true,
+                                       false}));
+
 // A lookup fetch that fails in any way ends the lookup without a match; the
 // other steps still run.
 class LookupFetchFailureTest : public HostRemovalTest,

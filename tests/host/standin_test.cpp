@@ -243,6 +243,46 @@ TEST_F(StandinTest, LinksThatLoopOrLeaveTheModelLeadNowhere) {
   EXPECT_EQ(0u, standin::OpenHandleCount());
 }
 
+// A key's security descriptor as Windows applies it: it refuses the rights
+// it does not grant, DELETE included (Wine grants DELETE whatever the
+// descriptor says), and only on the key itself: a key below it, reached by
+// a path through it or through a handle on it, keeps its own.
+TEST_F(StandinTest, ProtectionIsTheKeysOwnAndRefusesWhatItDoesNotGrant) {
+  standin::SetString("P\\Child", "v", "x");
+  standin::DenyAccess("P", KEY_READ);
+  const struct {
+    const char* path;
+    REGSAM access;
+    LONG expected;
+  } opens[] = {
+      {"P", KEY_ALL_ACCESS, ERROR_ACCESS_DENIED},
+      {"P", KEY_SET_VALUE, ERROR_ACCESS_DENIED},
+      {"P", KEY_CREATE_SUB_KEY, ERROR_ACCESS_DENIED},
+      {"P", DELETE, ERROR_ACCESS_DENIED},
+      {"P", KEY_READ, ERROR_SUCCESS},
+      {"P", KEY_QUERY_VALUE, ERROR_SUCCESS},
+      {"P\\Child", KEY_ALL_ACCESS, ERROR_SUCCESS},
+  };
+  for (const auto& o : opens) {
+    HKEY key = 0;
+    EXPECT_EQ(o.expected, RegOpenKeyExA(HKEY_CLASSES_ROOT, o.path, 0, o.access, &key))
+        << o.path << " " << o.access;
+    if (key) RegCloseKey(key);
+  }
+  HKEY parent = 0;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CLASSES_ROOT, "P", 0, KEY_READ, &parent));
+  HKEY child = 0;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(parent, "Child", 0, KEY_ALL_ACCESS, &child));
+  EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(child, ""));
+  RegCloseKey(child);
+  // Childless now, it still may not be deleted.
+  EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteKeyA(parent, ""));
+  RegCloseKey(parent);
+  EXPECT_TRUE(standin::KeyExists("P"));
+  standin::AllowAccess("P");
+  EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(HKEY_CLASSES_ROOT, "P"));
+}
+
 // A link never holds sub-keys of its own, whichever way the registry is
 // shaped: the control calls create below it in its target (nowhere when it
 // leads nowhere), a link made where a key is takes that key's place, and
