@@ -422,6 +422,72 @@ class Wow64Test(ProgramCase):
         self.assert_64_bit_filter_kept(keys64, server, content64, after)
 
 
+# Protections as the system puts them on the keys it installs: everyone may
+# read, nobody may change; an "Instance" key where administrators may also
+# create sub-keys.
+READ_ONLY = "D:P(A;;KR;;;WD)"
+READ_AND_CREATE = "D:P(A;;KR;;;WD)(A;;0x2001d;;;BA)"
+
+# One row per state of the machine during the run: the states the helper
+# makes (given the case and the server file's path), then whether the
+# instance entry, the class key and the server file go. Whatever does not
+# go stays exactly as it was.
+MACHINE_STATES = [
+    ("manager_protected",
+     lambda case, server: ["--protect", f"CLSID\\{case.manager}", READ_ONLY,
+                           "--protect", f"CLSID\\{case.manager}\\Instance", READ_AND_CREATE],
+     True, True, True),
+    ("class_root_protected", lambda case, server: ["--protect", "CLSID", READ_ONLY],
+     False, False, False),
+    ("class_key_protected", lambda case, server: ["--protect", f"CLSID\\{TARGET}", READ_ONLY],
+     True, False, False),
+    ("server_loaded", lambda case, server: ["--loaded", server], True, True, False),
+    ("server_locked", lambda case, server: ["--locked", server], True, True, False),
+    ("server_read_only", lambda case, server: ["--read-only", server], True, True, False),
+]
+
+
+def windows_path(host_path):
+    """A host path as a Wine process names it, on drive Z:."""
+    return "Z:" + os.path.abspath(host_path).replace("/", "\\")
+
+
+class MachineStateTest(ProgramCase):
+    """The program run while the machine is as a real one may be: keys that
+    the system protects, a server file that another process has loaded,
+    holds open or marked read-only. The helper makes the state for the
+    length of the run and undoes it; it fails when it cannot make it."""
+
+    def run_in_state(self, states, entry_goes, class_key_goes, file_goes):
+        with open(ARGS.module, "rb") as f:
+            module = f.read()
+        server, neighbour = self.create_files("Sample Filter.ax", "readme.txt")
+        self.wine.create_file(server, module)
+        self.register_instance_entry(self.manager)
+        self.register_class_key(server)
+        gone = []
+        if entry_goes:
+            gone += self.wine.names(instance_entry_path(self.manager))
+        if class_key_goes:
+            gone += self.wine.names(CLASS_KEY_PATH)
+        before = self.wine.export_registry()
+
+        result = self.wine.run(ARGS.machine_state, *states(self, server),
+                               "--run", windows_path(ARGS.exe))
+
+        self.assertEqual((0, b"", b""), (result.returncode, result.stdout, result.stderr))
+        self.assertSameRegistry(before.without(*gone), self.wine.export_registry())
+        self.assertEqual(not file_goes, self.wine.file_exists(server))
+        if not file_goes:
+            self.assertEqual(module, self.wine.file_content(server))
+        self.assertTrue(self.wine.file_exists(neighbour))
+
+
+for _name, _states, *_goes in MACHINE_STATES:
+    setattr(MachineStateTest, f"test_{_name}",
+            lambda self, states=_states, goes=_goes: self.run_in_state(states, *goes))
+
+
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()
     parser.add_argument("--exe", required=True)
@@ -430,6 +496,8 @@ if __name__ == "__main__":
     parser.add_argument("--prefix", required=True)
     parser.add_argument("--prefix-script", required=True)
     parser.add_argument("--arch", choices=["win32", "win64"], default="win32")
+    parser.add_argument("--machine-state", help="tests/e2e/machine_state.cpp, built")
+    parser.add_argument("--module", help="a 32-bit module to load as a server file")
     ARGS, rest = parser.parse_known_args()
     ARGS.exe = os.path.abspath(ARGS.exe)
     ARGS.short_path = os.path.abspath(ARGS.short_path)
