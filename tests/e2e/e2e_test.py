@@ -237,6 +237,100 @@ class EndToEndTest(ProgramCase):
         self.assertIn(exported(instance_entry_path(self.manager)), after)
 
 
+SOURCE_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+# The comment in README.md that stands before the block of the fleet check.
+FLEET_CHECK_MARK = "<!-- fleet-check:"
+
+
+def fleet_check_lines():
+    """The command lines of the check for fleets, as README.md gives them:
+    the lines of the first fenced block after FLEET_CHECK_MARK."""
+    with open(os.path.join(SOURCE_DIR, "README.md"), encoding="utf-8") as f:
+        text = f.read()
+    mark = text.find(FLEET_CHECK_MARK)
+    if mark < 0:
+        raise AssertionError(f"README.md has no {FLEET_CHECK_MARK!r}")
+    block = text[mark:].split("```")
+    if len(block) < 3:
+        raise AssertionError("README.md has no fenced block after the fleet check's mark")
+    lines = [line.strip() for line in block[1].splitlines()[1:] if line.strip()]
+    if not lines:
+        raise AssertionError("the fleet check's block in README.md is empty")
+    return lines
+
+
+class FleetCheckTest(ProgramCase):
+    """The check that README.md gives administrators of many machines, run as
+    written from a batch file, in the 64-bit prefix from the 32-bit and the
+    64-bit command interpreter: each line exits 0 while its key is there and
+    1 when it is gone, whatever the 64-bit view holds."""
+
+    CLASS_KEY, INSTANCE_ENTRY = "class key", "instance entry"
+
+    def setUp(self):
+        super().setUp()
+        self.lines = fleet_check_lines()
+        self.batch = f"{self.wine.scratch}\\fleet-check.cmd"
+        self.views = (32, 64) if self.wine.is_64_bit else (32,)
+
+    def key_of(self, line):
+        """Which of the filter's keys `line` asks for."""
+        return self.INSTANCE_ENTRY if "\\Instance\\" in line else self.CLASS_KEY
+
+    def status(self, line, view):
+        with open(self.wine.host_path(self.batch), "wb") as f:
+            f.write(line.encode("ascii") + b"\r\n")
+        result = self.wine.run("cmd", "/c", self.batch, view=view)
+        return result.returncode, result.stdout + result.stderr
+
+    def assertStatuses(self, present, state):
+        """Each line, from each command interpreter, finds exactly the keys
+        in `present`."""
+        for line in self.lines:
+            for view in self.views:
+                status, output = self.status(line, view)
+                self.assertEqual(0 if self.key_of(line) in present else 1, status,
+                                 f"{state}, {view}-bit cmd: {line}\n{output.decode('latin-1')}")
+
+    def test_lines_name_the_filter_and_the_prefix_class_manager(self):
+        self.assertEqual({self.CLASS_KEY, self.INSTANCE_ENTRY}, set(map(self.key_of, self.lines)))
+        with open(os.path.join(SOURCE_DIR, "platform", "win32", "README.txt.in"),
+                  encoding="ascii") as f:
+            packed_text = f.read()
+        for line in self.lines:
+            self.assertIn(TARGET.lower(), line.lower())
+            self.assertIn("/reg:32", line)
+            self.assertTrue(line in packed_text, f"README.txt.in lacks the line {line}")
+        entry_line, = [line for line in self.lines if self.key_of(line) == self.INSTANCE_ENTRY]
+        self.assertIn(f"\\{self.manager.lower()}\\instance\\", entry_line.lower())
+
+    def test_finds_the_filter_before_a_run_and_reports_it_gone_after(self):
+        server, = self.create_files("Sample Filter.dll")
+        self.register_instance_entry(self.manager)
+        self.register_class_key(server)
+        self.assertStatuses({self.CLASS_KEY, self.INSTANCE_ENTRY}, "registered")
+        self.run_program()
+        self.assertStatuses(set(), "after the run")
+
+    # What a run leaves where the class key is protected, and the reverse.
+    def test_only_the_class_key_left(self):
+        server, = self.create_files("Sample Filter.dll")
+        self.register_class_key(server)
+        self.assertStatuses({self.CLASS_KEY}, "only the class key")
+
+    def test_only_the_instance_entry_left(self):
+        self.register_instance_entry(self.manager)
+        self.assertStatuses({self.INSTANCE_ENTRY}, "only the instance entry")
+
+    def test_a_64_bit_registration_is_not_found(self):
+        if not self.wine.is_64_bit:
+            self.skipTest("a 32-bit prefix has one registry view")
+        manager64 = only_class_manager(PRISTINE, VIEW64 + EXPORTED_CLSID_ROOT)
+        self.register_instance_entry(manager64, view=64)
+        self.register_class_key("C:\\Windows\\System32\\rf_sample_filter.ax", view=64)
+        self.assertStatuses(set(), "only a 64-bit registration")
+
+
 def sz(text):
     return (text + "\0").encode("utf-16-le")
 
