@@ -9,7 +9,13 @@ every 32-bit program does on 64-bit Windows: it sees the 32-bit registry
 view and the redirected system folder. Every case then compares both views
 of the software hive, and the cases of Wow64Test run as well.
 
+MachineStateTest runs the program while the helper --machine-state holds
+the machine in a state (protected keys, a busy server file, a copy of
+--module); FleetCheckTest runs the check that README.md documents.
+
     e2e_test.py --exe remove_filter.exe --short-path short_path.exe
+                --snapshot registry_snapshot.exe --machine-state machine_state.exe
+                --module libsample_module.dll
                 --prefix DIR --prefix-script cmake/wine-prefix.sh [--arch win64]
 """
 
