@@ -27,7 +27,7 @@ import unittest
 
 sys.dont_write_bytecode = True  # no cache files in the source tree
 from wine_prefix import (CLSID_ROOT, EXPORTED_CLSID_ROOT, REG_BINARY, REG_DWORD, REG_EXPAND_SZ,
-                         REG_SZ, VIEW64, Value, WinePrefix, registry_file)
+                         REG_SZ, VIEW64, Value, WinePrefix, registry_file, windows_path)
 
 ARGS = None
 WINE = None  # the prefix, shared by every case of the module
@@ -545,11 +545,6 @@ MACHINE_STATES = [
     ("server_locked", lambda case, server: ["--locked", server], True, True, False),
     ("server_read_only", lambda case, server: ["--read-only", server], True, True, False),
 ]
-
-
-def windows_path(host_path):
-    """A host path as a Wine process names it, on drive Z:."""
-    return "Z:" + os.path.abspath(host_path).replace("/", "\\")
 
 
 class MachineStateTest(ProgramCase):

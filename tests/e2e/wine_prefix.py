@@ -169,6 +169,11 @@ class Registry:
         return lines
 
 
+def windows_path(host_path):
+    """A host path as a Wine process names it, on drive Z:."""
+    return "Z:" + os.path.abspath(host_path).replace("/", "\\")
+
+
 def registry_file(keys, removed=()):
     """A REGEDIT4 file that creates `keys` ({path: {name: value}}, where the
     name "" is the default value, str is REG_SZ, int REG_DWORD and bytes
