@@ -18,12 +18,14 @@ run_logged() {
   fi
 }
 
+export RF_RETRY_COMMAND="scripts/demo.sh"
+
 echo "== 1/5 Tools"
-if ! scripts/install-deps.sh; then
-  echo "The demo could not run: installing the tools failed."
+if ! scripts/install-deps.sh build; then
+  echo "The demo could not run: installing the build tools failed."
   exit 2
 fi
-echo "   cmake, the i686 MinGW-w64 cross compiler, Wine and Python are installed"
+echo "   cmake, the i686 MinGW-w64 cross compiler and Python are installed"
 
 echo "== 2/5 Building the program (preset win32)"
 run_logged cmake --preset win32
@@ -31,6 +33,10 @@ run_logged cmake --build --preset win32 --target remove_filter registry_snapshot
 rm -f "$log"
 exe=build/win32/remove_filter.exe
 echo "   $exe: $(stat -c %s "$exe") bytes"
+if ! scripts/install-deps.sh wine; then
+  echo "The demo could not run: Wine could not be installed. The program is built: $exe"
+  exit 2
+fi
 
 exec python3 scripts/demo.py --exe "$exe" --prefix-script cmake/wine-prefix.sh \
   --snapshot build/win32/tests/e2e/registry_snapshot.exe

@@ -1,24 +1,96 @@
 #!/usr/bin/env bash
-# Installs whatever of the build and test tools is missing (Debian, as root
-# or through sudo). Does nothing when everything is already there.
-set -euo pipefail
+# Installs whatever of one group of tools is missing (Debian, as root or
+# through sudo), and runs no package client at all when nothing is missing.
+#
+#   scripts/install-deps.sh [GROUP] [PACKAGE...]
+#
+# GROUP is "build" (the host builds and the Windows cross-build), "wine"
+# (Wine with its 32-bit and 64-bit parts, for the Windows tests), "root"
+# (what makes another release's root), "all" (build and wine; the default)
+# or "--list GROUP", which prints the group's packages and installs nothing.
+# Further PACKAGEs are installed with the group.
+#
+# A package index that fails to download does not stop the install: the
+# other indexes may hold everything. When the install fails, it is tried
+# once more with the running release's own suite preferred (-t CODENAME),
+# which is consistent across architectures while an update suite's index
+# for one of them is missing. When that fails too, it names the packages,
+# says that a download failed, and exits with 3.
+set -uo pipefail
 
-packages=(cmake make g++ googletest libbenchmark-dev clang-format g++-mingw-w64-i686-posix
-          binutils-mingw-w64-i686 wine wine32:i386 wine64 python3 "$@")
-# Signing the release program (Authenticode) and the certificate its test makes.
-packages+=(osslsigncode openssl)
+build=(cmake make g++ googletest libbenchmark-dev clang-format g++-mingw-w64-i686-posix
+       binutils-mingw-w64-i686 python3 git osslsigncode openssl)
+wine=(wine wine32:i386 wine64)
+root=(debootstrap)
 
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
+list_only=0
+if [ "${1:-}" = --list ]; then
+  list_only=1
+  shift
+fi
+group=all
+case "${1:-}" in
+  build | wine | root | all)
+    group=$1
+    shift
+    ;;
+esac
+case "$group" in
+  build) packages=("${build[@]}") ;;
+  wine) packages=("${wine[@]}") ;;
+  root) packages=("${root[@]}") ;;
+  all) packages=("${build[@]}" "${wine[@]}") ;;
+esac
+packages+=("$@")
+
+if [ "$list_only" -eq 1 ]; then
+  printf '%s\n' "${packages[@]}"
+  exit 0
+fi
+
+missing_packages() {
+  local p
+  for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || echo "$p"
+  done
+}
+
+mapfile -t missing < <(missing_packages)
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 echo "Installing: ${missing[*]}"
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo=sudo
-if printf '%s\n' "${missing[@]}" | grep -q ':i386$'; then
+log=$(mktemp /tmp/remove_filter-install.XXXXXX.log)
+# apt ARGS...: apt-get with apt's own retries, its output kept in the log;
+# reason: the first error line of the last call.
+apt() {
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get -o Acquire::Retries=3 "$@" >"$log.last" 2>&1
+  local rc=$?
+  cat "$log.last" >>"$log"
+  return $rc
+}
+reason() { grep -m1 '^E:' "$log.last" | cut -c4-; }
+
+if printf '%s\n' "${missing[@]}" | grep -q ':i386$' &&
+  ! dpkg --print-foreign-architectures | grep -qx i386; then
   $sudo dpkg --add-architecture i386
 fi
-$sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+if ! apt update; then
+  echo "install-deps: a package index failed to download ($(reason)); trying the install with the others"
+fi
+if ! apt install -y -q "${missing[@]}"; then
+  codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+  echo "install-deps: the install failed ($(reason)); trying once more with $codename's own suite preferred (-t $codename)"
+  [ -n "$codename" ] && apt install -y -q -t "$codename" "${missing[@]}"
+fi
+
+mapfile -t still < <(missing_packages)
+if [ ${#still[@]} -ne 0 ]; then
+  echo "install-deps: could not install: ${still[*]}"
+  echo "install-deps: a package download failed, not the project (apt-get's log: $log)"
+  echo "install-deps: run again later: ${RF_RETRY_COMMAND:-$0 $group}"
+  rm -f "$log.last"
+  exit 3
+fi
+rm -f "$log" "$log.last"
