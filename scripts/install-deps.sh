@@ -21,7 +21,7 @@ set -uo pipefail
 build=(cmake make g++ googletest libbenchmark-dev clang-format g++-mingw-w64-i686-posix
        binutils-mingw-w64-i686 python3 git osslsigncode openssl)
 wine=(wine wine32:i386 wine64)
-root=(debootstrap)
+root=(debootstrap zstd)
 
 list_only=0
 if [ "${1:-}" = --list ]; then
