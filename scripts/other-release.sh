@@ -7,7 +7,11 @@
 #   scripts/other-release.sh                 # scripts/test.sh in the other release
 #   scripts/other-release.sh scripts/demo.sh # any command, run from the copy's root
 #   scripts/other-release.sh bash            # a shell there, to look around
+#   scripts/other-release.sh --bare [--release CODENAME] COMMAND...
 #
+# --bare makes a minimal root afresh, without the tools and without the
+# cache, as a newcomer's fresh machine is; --release picks the release
+# (bookworm or trixie) in place of the other one.
 # The root is made with debootstrap from Debian's archive as this machine
 # reaches it (the same mirrors and apt settings), its tools installed by
 # scripts/install-deps.sh, and kept as a tarball in the cache folder
@@ -24,6 +28,15 @@ src=$PWD
 if [ "$(id -u)" -ne 0 ]; then
   exec sudo --preserve-env=RF_ROOT_CACHE,CI "$0" "$@"
 fi
+bare=0
+release=
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --bare) bare=1; shift ;;
+    --release) release=$2; shift 2 ;;
+    *) break ;;
+  esac
+done
 [ $# -gt 0 ] || set -- scripts/test.sh
 
 RF_RETRY_COMMAND="scripts/other-release.sh" scripts/install-deps.sh root ||
@@ -35,6 +48,7 @@ case "$this" in
   trixie) other=bookworm ;;
   *) echo "other-release: this machine runs '$this', not Debian 12 or 13"; exit 2 ;;
 esac
+other=${release:-$other}
 
 # The archive as this machine reaches it: the URI of the sources that serve
 # this release, and of those that serve its security suite.
@@ -88,7 +102,7 @@ enter() {
 }
 
 make_root() {
-  echo "other-release: making a $other root from $mirror (once; kept in $cache)"
+  echo "other-release: making a $other root from $mirror"
   if ! debootstrap --variant=minbase "$other" "$root" "$mirror" >"$work/debootstrap.log" 2>&1; then
     tail -n 5 "$work/debootstrap.log"
     echo "other-release: the $other root could not be made: a download failed, not the project."
@@ -110,6 +124,7 @@ Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 EOF
   rm -f "$root/etc/apt/sources.list"
   for f in $apt_settings; do cp "$f" "$root/etc/apt/apt.conf.d/"; done
+  [ "$bare" -eq 0 ] || return 0
   cp scripts/install-deps.sh "$root/tmp-install-deps.sh"
   if ! enter "$root" /bin/bash -c \
     'RF_RETRY_COMMAND=scripts/other-release.sh /tmp-install-deps.sh all && apt-get clean'; then
@@ -123,7 +138,7 @@ EOF
   mv "$tarball.part" "$tarball"
 }
 
-if [ -f "$tarball" ]; then
+if [ -f "$tarball" ] && [ "$bare" -eq 0 ]; then
   mkdir "$root"
   zstd -q -dc "$tarball" | tar -C "$root" --numeric-owner -xf -
 else
