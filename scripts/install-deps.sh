@@ -65,7 +65,7 @@ log=$(mktemp /tmp/remove_filter-install.XXXXXX.log)
 # apt ARGS...: apt-get with apt's own retries, its output kept in the log;
 # reason: the first error line of the last call.
 apt() {
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get -o Acquire::Retries=3 "$@" >"$log.last" 2>&1
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get -o Acquire::Retries=3 -o DPkg::Lock::Timeout=300 "$@" >"$log.last" 2>&1
   local rc=$?
   cat "$log.last" >>"$log"
   return $rc

@@ -7,6 +7,7 @@
 #   scripts/other-release.sh                 # scripts/test.sh in the other release
 #   scripts/other-release.sh scripts/demo.sh # any command, run from the copy's root
 #   scripts/other-release.sh bash            # a shell there, to look around
+#   scripts/other-release.sh --prepare       # only make the cached root
 #   scripts/other-release.sh --bare [--release CODENAME] COMMAND...
 #
 # --bare makes a minimal root afresh, without the tools and without the
@@ -29,10 +30,12 @@ if [ "$(id -u)" -ne 0 ]; then
   exec sudo --preserve-env=RF_ROOT_CACHE,CI "$0" "$@"
 fi
 bare=0
+prepare=0
 release=
 while [ $# -gt 0 ]; do
   case "$1" in
     --bare) bare=1; shift ;;
+    --prepare) prepare=1; shift ;;
     --release) release=$2; shift 2 ;;
     *) break ;;
   esac
@@ -138,6 +141,10 @@ EOF
   mv "$tarball.part" "$tarball"
 }
 
+if [ "$prepare" -eq 1 ]; then
+  [ -f "$tarball" ] || make_root
+  exit 0
+fi
 if [ -f "$tarball" ] && [ "$bare" -eq 0 ]; then
   mkdir "$root"
   zstd -q -dc "$tarball" | tar -C "$root" --numeric-owner -xf -

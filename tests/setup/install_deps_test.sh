@@ -55,7 +55,7 @@ case_() {
   PATH="$work/bin:$PATH" RF_APT=$mode RF_STATE="$work/state" RF_CALLS="$work/calls" \
     RF_RETRY_COMMAND="scripts/test.sh" bash "$script" "$group" >"$work/out" 2>&1
   local status=$? calls
-  calls=$(sed -e 's/-o Acquire::Retries=3 //' "$work/calls" | tr '\n' ';')
+  calls=$(sed -e 's/-o Acquire::Retries=3 -o DPkg::Lock::Timeout=300 //' "$work/calls" | tr '\n' ';')
   local ok=1 line
   [ "$status" = "$want_status" ] || ok=0
   [ "$calls" = "$want_calls" ] || ok=0
