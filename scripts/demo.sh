@@ -34,7 +34,7 @@ rm -f "$log"
 exe=build/win32/remove_filter.exe
 echo "   $exe: $(stat -c %s "$exe") bytes"
 if ! scripts/install-deps.sh wine; then
-  echo "The demo could not run: Wine could not be installed. The program is built: $exe"
+  echo "The demo could not run: Wine could not be installed. The program is built: $PWD/$exe"
   exit 2
 fi
 
