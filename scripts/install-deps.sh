@@ -14,8 +14,10 @@
 # other indexes may hold everything. When the install fails, it is tried
 # once more with the running release's own suite preferred (-t CODENAME),
 # which is consistent across architectures while an update suite's index
-# for one of them is missing. When that fails too, it names the packages,
-# says that a download failed, and exits with 3.
+# for one of them is missing; so is a group at once when the tools of all
+# groups could not be installed together (apt-get's simulation), since what
+# it installs now would bar a later group. When that fails too, it names
+# the packages, says that a download failed, and exits with 3.
 set -uo pipefail
 
 build=(cmake make g++ googletest libbenchmark-dev clang-format g++-mingw-w64-i686-posix
@@ -48,15 +50,23 @@ if [ "$list_only" -eq 1 ]; then
   exit 0
 fi
 
+# missing_packages PACKAGE...: those that dpkg does not have installed.
 missing_packages() {
   local p
-  for p in "${packages[@]}"; do
+  for p in "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || echo "$p"
   done
 }
 
-mapfile -t missing < <(missing_packages)
+mapfile -t missing < <(missing_packages "${packages[@]}")
 [ ${#missing[@]} -eq 0 ] && exit 0
+# What this group installs now must leave the later ones installable: the
+# amd64 library that a build tool brings from an update suite whose i386
+# index is missing would leave Wine's i386 half of it without a match.
+mapfile -t together < <({
+  printf '%s\n' "${missing[@]}"
+  missing_packages "${build[@]}" "${wine[@]}" | grep -vxF -f <(printf '%s\n' "${missing[@]}")
+})
 
 echo "Installing: ${missing[*]}"
 sudo=""
@@ -72,20 +82,23 @@ apt() {
 }
 reason() { grep -m1 '^E:' "$log.last" | cut -c4-; }
 
-if printf '%s\n' "${missing[@]}" | grep -q ':i386$' &&
+if printf '%s\n' "${together[@]}" | grep -q ':i386$' &&
   ! dpkg --print-foreign-architectures | grep -qx i386; then
   $sudo dpkg --add-architecture i386
 fi
 if ! apt update; then
   echo "install-deps: a package index failed to download ($(reason)); trying the install with the others"
 fi
-if ! apt install -y -q "${missing[@]}"; then
-  codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+if [ ${#together[@]} -gt ${#missing[@]} ] && ! apt install -s "${together[@]}"; then
+  echo "install-deps: the tools of every group could not be installed together ($(reason)); installing with $codename's own suite preferred (-t $codename)"
+  [ -n "$codename" ] && apt install -y -q -t "$codename" "${missing[@]}"
+elif ! apt install -y -q "${missing[@]}"; then
   echo "install-deps: the install failed ($(reason)); trying once more with $codename's own suite preferred (-t $codename)"
   [ -n "$codename" ] && apt install -y -q -t "$codename" "${missing[@]}"
 fi
 
-mapfile -t still < <(missing_packages)
+mapfile -t still < <(missing_packages "${packages[@]}")
 if [ ${#still[@]} -ne 0 ]; then
   echo "install-deps: could not install: ${still[*]}"
   echo "install-deps: a package download failed, not the project (apt-get's log: $log)"

@@ -23,7 +23,10 @@ cat >"$work/bin/dpkg" <<'STUB'
 echo "dpkg $*" >>"$RF_CALLS"
 STUB
 # apt-get: every update fails on one index, as on a day a mirror syncs;
-# an install succeeds only with -t (mode "needs-t") or never ("refuses").
+# an install (or its simulation, -s) succeeds only with -t (mode
+# "needs-t"), only with -t when it holds an i386 package ("i386-needs-t",
+# as on the day the i386 index of the update suite is missing) or never
+# ("refuses").
 cat >"$work/bin/apt-get" <<'STUB'
 #!/bin/sh
 echo "apt-get $*" >>"$RF_CALLS"
@@ -31,9 +34,12 @@ case " $* " in
   *" update "*) echo "E: Failed to fetch .../binary-i386/Packages.xz  File has unexpected size"; exit 100 ;;
 esac
 case "$RF_APT:$*" in
-  needs-t:*" -t "*) ;;
+  needs-t:*" -t "* | i386-needs-t:*" -t "*) ;;
+  i386-needs-t:*:i386*) echo "E: Unable to correct problems, you have held broken packages."; exit 100 ;;
+  i386-needs-t:*) ;;
   *) echo "E: Unable to correct problems, you have held broken packages."; exit 100 ;;
 esac
+case " $* " in *" -s "*) exit 0 ;; esac
 skip=1
 for a in "$@"; do
   [ "$skip" = t ] && { skip=0; continue; }
@@ -76,6 +82,10 @@ case_ "every tool there: no package client runs" refuses all all 0 ""
 case_ "a failed index, an install that needs the release's own suite" needs-t wine build 0 \
   "dpkg --print-foreign-architectures;dpkg --add-architecture i386;apt-get update;apt-get install -y -q $wine;apt-get install -y -q -t $codename $wine;" \
   "a package index failed to download" "trying once more with $codename's own suite preferred (-t $codename)"
+build=$(bash "$script" --list build | tr '\n' ' ')
+case_ "build tools that would bar Wine's i386 half: the release's own suite at once" i386-needs-t build none 0 \
+  "dpkg --print-foreign-architectures;dpkg --add-architecture i386;apt-get update;apt-get install -s $build$wine;apt-get install -y -q -t $codename ${build% };" \
+  "could not be installed together" "installing with $codename's own suite preferred (-t $codename)"
 case_ "every install refused: the packages, the cause and the command again" refuses wine build 3 \
   "dpkg --print-foreign-architectures;dpkg --add-architecture i386;apt-get update;apt-get install -y -q $wine;apt-get install -y -q -t $codename $wine;" \
   "could not install: $wine" "a package download failed, not the project" "run again later: scripts/test.sh"
