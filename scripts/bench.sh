@@ -33,7 +33,8 @@ scratch=$(mktemp -d "${TMPDIR:-/tmp}/rf-bench.XXXXXX")
 mkdir "$scratch/tmp" "$scratch/home"
 # Wine keeps its server's socket below TMPDIR and writes menus and caches
 # below HOME: both go into the scratch directory, removed with the prefixes.
-wine_env=(env -u XDG_CONFIG_HOME -u XDG_DATA_HOME -u XDG_CACHE_HOME -u XDG_RUNTIME_DIR
+# XDG_RUNTIME_DIR is each prefix's own, set by the Wine helpers.
+wine_env=(env -u XDG_CONFIG_HOME -u XDG_DATA_HOME -u XDG_CACHE_HOME
           TMPDIR="$scratch/tmp" HOME="$scratch/home")
 cleanup() {
   for prefix in "$scratch"/prefix-*; do

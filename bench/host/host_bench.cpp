@@ -214,6 +214,21 @@ struct Median {
   double callsPerKey = 0;
 };
 
+// Whether a run ended in SkipWithError. Google Benchmark 1.8 replaced the
+// run's error_occurred (1.7) with skipped, which also tells a skip with a
+// message from one with an error; each overload exists only where its
+// field does.
+template <typename Run>
+auto EndedWithError(const Run& run, int) -> decltype(static_cast<bool>(run.error_occurred)) {
+  return run.error_occurred;
+}
+template <typename Run>
+auto EndedWithError(const Run& run, long)
+    -> decltype(run.skipped == decltype(run.skipped)::SkippedWithError) {
+  return run.skipped == decltype(run.skipped)::SkippedWithError;
+}
+bool EndedWithError(const benchmark::BenchmarkReporter::Run& run) { return EndedWithError(run, 0); }
+
 // Google Benchmark's console output, and the median of each benchmark kept
 // for the summary (the run itself where there are no repetitions).
 class SummaryReporter : public benchmark::ConsoleReporter {
@@ -226,8 +241,8 @@ class SummaryReporter : public benchmark::ConsoleReporter {
     for (const Run& run : runs) {
       bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
       bool single = run.run_type == Run::RT_Iteration && run.repetitions <= 1;
-      if (run.error_occurred) failed = true;
-      if (run.error_occurred || !(median || single)) continue;
+      if (EndedWithError(run)) failed = true;
+      if (EndedWithError(run) || !(median || single)) continue;
       const std::string& family = run.run_name.function_name;
       Median& m = results[family][std::stoi(run.run_name.args)];
       m.seconds = run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);

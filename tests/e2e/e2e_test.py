@@ -27,7 +27,8 @@ import unittest
 
 sys.dont_write_bytecode = True  # no cache files in the source tree
 from wine_prefix import (CLSID_ROOT, EXPORTED_CLSID_ROOT, REG_BINARY, REG_DWORD, REG_EXPAND_SZ,
-                         REG_SZ, VIEW64, Value, WinePrefix, registry_file, windows_path)
+                         REG_SZ, VIEW64, WINE_OWN_VALUES, Value, WinePrefix, registry_file,
+                         windows_path)
 
 ARGS = None
 WINE = None  # the prefix, shared by every case of the module
@@ -415,9 +416,22 @@ class SnapshotTest(unittest.TestCase):
                               f"{root[view]}\\{self.UNICODE_KEY}": [new["expand"]]},
                        removed_keys=[f"{root[view]}\\going"],
                        removed_values=[(root[view], "removed")])
+        # Beside a value that Wine changes by itself: it moved is no
+        # difference, a value new beside it is one.
+        own = {path.lower() for path, _ in WINE_OWN_VALUES}
+        counter_key, = [key for key in before.keys if key.lower() in own]
+        counter, = [v for v in before.keys[counter_key] if v.name == ""]
+        beside = Value("rf-snapshot-test", REG_SZ, sz("beside Wine's own value"))
+        moved = Value("", REG_DWORD, (int.from_bytes(counter.data, "little") + 7).to_bytes(
+            4, "little"))
+        counter_path = "System\\CurrentControlSet\\Control\\ServiceCurrent"
+        self.addCleanup(self.write, 32, {counter_path: [counter]},
+                        removed_values=[(counter_path, beside.name)])
+        self.write(32, {counter_path: [moved, beside]})
         after = WINE.export_registry()
+        self.assertNotIn(counter, after.keys[counter_key])  # moved, by us or by Wine
 
-        expected = []
+        expected = [f"unexpected: [{counter_key}] {beside}"]
         for view in views:
             for key in self.names(root[view], view):
                 expected += [

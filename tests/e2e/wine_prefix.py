@@ -31,6 +31,20 @@ SNAPSHOT_EXE = os.environ.get("RF_REGISTRY_SNAPSHOT") or os.path.join(
     os.path.dirname(os.path.abspath(__file__)), "..", "..", "build", "win32", "tests", "e2e",
     "registry_snapshot.exe")
 
+# What Wine changes in the registry by itself while a prefix runs, whatever
+# its programs do: left out of every whole-registry comparison
+# (Registry.differences), value by value, each for the reason above it.
+# Every other value of these keys, and every key below them, is compared.
+WINE_OWN_VALUES = (
+    # The default value counts the service processes that services.exe has
+    # started: one of the prefix's services that starts during a run (on a
+    # busy machine, one that came up late) moves it on.
+    ("HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\ServiceCurrent", ""),
+    # The same value under Wine 10, where CurrentControlSet is a link to
+    # ControlSet001 and the snapshot shows the key at its own place.
+    ("HKEY_LOCAL_MACHINE\\System\\ControlSet001\\Control\\ServiceCurrent", ""),
+)
+
 REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_LINK, REG_MULTI_SZ = 1, 2, 3, 4, 6, 7
 UNREADABLE = -1  # the type of the value that stands for a key that could not be read
 TYPE_NAMES = {0: "REG_NONE", REG_SZ: "REG_SZ", REG_EXPAND_SZ: "REG_EXPAND_SZ",
@@ -142,10 +156,17 @@ class Registry:
                 if any(v.name == "" and v.type == REG_SZ and (v.text() or "").lower() == wanted
                        for v in self.keys[f"{root}\\{name}"])]
 
+    def compared_values(self, key):
+        """The values of `key` that a comparison looks at: all but those in
+        WINE_OWN_VALUES."""
+        left_out = {name.lower() for path, name in WINE_OWN_VALUES if path.lower() == key.lower()}
+        return {v.name: v for v in self.keys[key] if v.name.lower() not in left_out}
+
     def differences(self, other, limit=12):
         """Lines that say how `other` differs from this registry, one a key
         missing or unexpected or a value missing, unexpected or changed;
-        empty when they are the same."""
+        empty when they are the same. Every comparison of whole registries
+        goes through here: WINE_OWN_VALUES are left out, nothing else."""
         lines = []
         for key in self.keys.keys() - other.keys.keys():
             lines.append(f"missing:    [{key}]")
@@ -154,8 +175,8 @@ class Registry:
         for key in self.keys.keys() & other.keys.keys():
             if self.keys[key] == other.keys[key]:
                 continue
-            before = {v.name: v for v in self.keys[key]}
-            after = {v.name: v for v in other.keys[key]}
+            before = self.compared_values(key)
+            after = other.compared_values(key)
             for name in before.keys() | after.keys():
                 if name not in after:
                     lines.append(f"missing:    [{key}] {before[name]}")
@@ -211,8 +232,11 @@ class WinePrefix:
         self.snapshot = os.path.abspath(snapshot)  # the host path of registry_snapshot.exe
         self.prefix_script = prefix_script
         self.arch = arch
+        # XDG_RUNTIME_DIR as cmake/wine-prefix.sh sets it: without it, every
+        # process of Wine 10 writes an error to its standard error.
+        self.runtime_dir = os.path.join(os.path.abspath(path), ".xdg-runtime")
         self.env = dict(os.environ, WINEPREFIX=path, WINEARCH=arch, WINEDEBUG="-all",
-                        WINEDLLOVERRIDES="mscoree,mshtml=")
+                        WINEDLLOVERRIDES="mscoree,mshtml=", XDG_RUNTIME_DIR=self.runtime_dir)
         self.scratch = "C:\\rf-e2e-scratch"
 
     @property
@@ -228,12 +252,18 @@ class WinePrefix:
         # it: they get no handle on the caller's output. The server waits up
         # to five minutes for the next process, so it outlives every pause
         # between two steps but not a test run that died before stop().
+        self.make_runtime_dir()
         quiet = dict(env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                      stderr=subprocess.DEVNULL)
         # It fails when a server of the prefix already runs; that one serves.
         subprocess.run(["wineserver", "-p300"], **quiet)
         subprocess.run(["wine", "cmd", "/c", "exit"], check=True, timeout=120, **quiet)
         os.makedirs(self.host_path(self.scratch), exist_ok=True)
+
+    def make_runtime_dir(self):
+        """XDG_RUNTIME_DIR, private to the user (mode 0700)."""
+        os.makedirs(self.runtime_dir, exist_ok=True)
+        os.chmod(self.runtime_dir, 0o700)
 
     def stop(self):
         quiet = dict(env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
@@ -249,6 +279,7 @@ class WinePrefix:
         own process, a Windows command in its 64-bit build when `view` is 64;
         returns the CompletedProcess with stdout and stderr as bytes. The output goes through files, not pipes, so that nothing the
         process may leave running can hold up the wait for it."""
+        self.make_runtime_dir()
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
             loader = WINE64 if view == 64 else "wine"
             result = subprocess.run([loader, program, *args], env=self.env, timeout=timeout,
