@@ -564,6 +564,9 @@ def class_key(below=""):
 
 
 CATEGORY = "\\Implemented Categories\\{DA4E3DA0-D07D-11D0-BD50-00A0C911CE86}"
+# The program's name buffer, its terminator included: a longer value name
+# ends the pass that empties a key of its named values.
+NAME_BUFFER = 260
 
 # One row per state of the machine during the run: the states the helper
 # makes (given the case and the server file's path), the keys of the
@@ -586,15 +589,16 @@ MACHINE_STATES = [
     ("server_locked", lambda case, server: ["--locked", server], lambda case: [], False),
     ("server_read_only", lambda case, server: ["--read-only", server], lambda case: [], False),
     # Owned keys refuse full access and deletion: a childless one inside the
-    # class key, one with a sub-key of its own (it is neither walked nor
-    # emptied, so its sub-key stays too), and one deep in the instance entry
-    # beside an owned one that grants deletion (it goes through a handle of
-    # just the rights for that).
+    # class key; one with a sub-key of its own (it is neither walked nor
+    # emptied, so its sub-key stays too), and the instance entry, the top of
+    # its tree; and one deep in the instance entry beside an owned one that
+    # grants deletion (it goes through a handle of just the rights for that).
     ("owned_leaf_in_the_class_key", lambda case, server: ["--own", class_key(CATEGORY), OWNED],
      lambda case: [class_key(CATEGORY)], True),
-    ("owned_key_with_a_sub_key_in_the_class_key",
-     lambda case, server: ["--own", class_key("\\Implemented Categories"), OWNED],
-     lambda case: [class_key("\\Implemented Categories")], True),
+    ("owned_key_with_a_sub_key_in_the_class_key_and_owned_instance_entry",
+     lambda case, server: ["--own", class_key("\\Implemented Categories"), OWNED,
+                           "--own", entry_key(case), OWNED],
+     lambda case: [class_key("\\Implemented Categories"), entry_key(case)], True),
     ("owned_leaves_deep_in_the_instance_entry",
      lambda case, server: ["--own", entry_key(case, "\\Pins\\Input\\Types\\0"), OWNED,
                            "--own", entry_key(case, "\\Pins\\Input\\Types\\1"),
@@ -621,7 +625,7 @@ def left_by_a_run(before, trees, whole):
                 any(at_or_below(key, kept) for kept in whole):
             keys[key] = values
         elif any(at_or_below(kept, key) for kept in whole):
-            keys[key] = tuple(v for v in values if v.name == "")
+            keys[key] = tuple(v for v in values if v.name == "" or len(v.name) >= NAME_BUFFER)
     return Registry(keys, before.clsid_root)
 
 
@@ -646,13 +650,17 @@ class MachineStateTest(ProgramCase):
     it cannot make it. A second run in the same state changes nothing more."""
 
     def register_filter(self, server):
-        """The whole filter with named values above the keys that rows own
-        and keys after them."""
+        """The whole filter, with keys after those that rows own and named
+        values above them: on the class key one named like a link's, and
+        names that fit the program's buffer and, last in every order of
+        enumeration (Wine's by name, Windows' by creation), one that does
+        not."""
         self.register_instance_entry(self.manager)
         self.register_class_key(server)
         entry = instance_entry_path(self.manager)
         self.register({
-            CLASS_KEY_PATH: {"AppID": TARGET},
+            CLASS_KEY_PATH: {"AppID": TARGET, "SymbolicLinkValue": "not a link",
+                             "v" * (NAME_BUFFER - 1): "fits", "w" * NAME_BUFFER: "too long"},
             entry + "\\Pins\\Input": {"Direction": 0},
             entry + "\\Pins\\Input\\Types\\0": {"Major": "video"},
             entry + "\\Pins\\Input\\Types\\1": {"Major": "audio"},
