@@ -63,11 +63,15 @@ void CreateLink(const std::string& path, const std::string& target);
 // program opens it: links followed at every level, at the last one only
 // when `followLast`. False when it leads nowhere.
 bool ResolvePath(const std::string& path, bool followLast, std::string* resolved);
-// A key protected by its security descriptor, as Windows applies one: an
-// open asking for any right beyond `allowed` fails with ERROR_ACCESS_DENIED,
-// and so does deleting it unless `allowed` holds DELETE. Only the key
-// itself: a key below it, opened by a path through it or through a handle
-// on it, keeps its own protection (Windows does not check traversal).
+// A key protected by its security descriptor: a DACL that grants `allowed`
+// and an owner outside the caller's token, as the system's installer leaves
+// the keys it owns. Wine and Windows then agree: an open asking for any
+// right beyond `allowed` fails with ERROR_ACCESS_DENIED, and so does
+// deleting it unless `allowed` holds DELETE. (An owner in the token gets
+// READ_CONTROL and WRITE_DAC besides, and under Wine DELETE too; the
+// program asks for neither of the first two.) Only the key itself: a key
+// below it, opened by a path through it or through a handle on it, keeps
+// its own protection (traversal is not checked).
 void DenyAccess(const std::string& keyPath, REGSAM allowed = 0);
 // Lifts that protection again.
 void AllowAccess(const std::string& keyPath);

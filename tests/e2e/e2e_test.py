@@ -10,8 +10,9 @@ view and the redirected system folder. Every case then compares both views
 of the software hive, and the cases of Wow64Test run as well.
 
 MachineStateTest runs the program while the helper --machine-state holds
-the machine in a state (protected keys, a busy server file, a copy of
---module); FleetCheckTest runs the check that README.md documents.
+the machine in a state (protected keys, keys owned by another principal, a
+busy server file, a copy of --module); FleetCheckTest runs the check that
+README.md documents.
 
     e2e_test.py --exe remove_filter.exe --short-path short_path.exe
                 --snapshot registry_snapshot.exe --machine-state machine_state.exe
@@ -27,7 +28,8 @@ import unittest
 
 sys.dont_write_bytecode = True  # no cache files in the source tree
 from wine_prefix import (CLSID_ROOT, EXPORTED_CLSID_ROOT, REG_BINARY, REG_DWORD, REG_EXPAND_SZ,
-                         REG_SZ, VIEW64, WINE_OWN_VALUES, Value, WinePrefix, registry_file,
+                         REG_SZ, VIEW64, WINE_OWN_VALUES, Registry, Value, WinePrefix,
+                         registry_file,
                          windows_path)
 
 ARGS = None
@@ -56,6 +58,10 @@ CLASS_KEY_PATH = f"{CLSID_ROOT}\\{TARGET}"
 
 
 PRISTINE = None  # the fresh prefix's registry
+# Whether a case left keys in the prefix that nothing in it may remove (an
+# owner outside every token): the next case that registers the filter gets
+# a new prefix.
+SPENT = False
 
 
 def setUpModule():
@@ -65,6 +71,15 @@ def setUpModule():
     WINE.create()
     WINE.start()
     PRISTINE = WINE.export_registry()
+
+
+def renew_spent_prefix():
+    global SPENT
+    if SPENT:
+        WINE.stop()
+        WINE.create()
+        WINE.start()
+        SPENT = False
 
 
 def stop_wine():
@@ -93,6 +108,7 @@ class ProgramCase(unittest.TestCase):
             raise AssertionError("the prefix's class manager has no filters registered")
 
     def setUp(self):
+        renew_spent_prefix()
         self.directory = f"C:\\rf-e2e\\{self._testMethodName}"
         self.created_keys = {32: [], 64: []}
         self.created_files = []
@@ -100,7 +116,7 @@ class ProgramCase(unittest.TestCase):
 
     def remove_registration(self):
         for view, keys in self.created_keys.items():
-            if keys:
+            if keys and not SPENT:  # a spent prefix is made anew
                 self.wine.import_registry(registry_file({}, removed=keys), view)
         for path, view in self.created_files:
             self.wine.remove_file(path, view)
@@ -110,7 +126,7 @@ class ProgramCase(unittest.TestCase):
     # program's own registry view unless `view` says 64.
 
     def register(self, keys, view=32):
-        self.created_keys[view] += keys
+        self.created_keys[view] += [key for key in keys if key not in self.created_keys[view]]
         self.wine.import_registry(registry_file(keys), view)
 
     def register_manager(self, manager, default_value):
@@ -155,9 +171,9 @@ class ProgramCase(unittest.TestCase):
         self.assertEqual(b"", result.stdout)
         self.assertEqual(b"", result.stderr)
 
-    def assertSameRegistry(self, expected, actual):
+    def assertSameRegistry(self, expected, actual, msg=""):
         differences = expected.differences(actual)
-        self.assertFalse(differences, "\n" + "\n".join(differences))
+        self.assertFalse(differences, msg + "\n" + "\n".join(differences))
 
     def removal(self, manager, server, neighbours, *args, stored_path=None):
         """Registers the whole filter below `manager` with the server file
@@ -538,63 +554,164 @@ class Wow64Test(ProgramCase):
 
 # Protections as the system puts them on the keys it installs: everyone may
 # read, nobody may change; an "Instance" key where administrators may also
-# create sub-keys.
+# create sub-keys. Set alone, the DACL leaves the key's owner in the caller's
+# token, and Wine then grants deletion whatever the DACL says: the rows
+# protect no key whose deletion a run tries.
 READ_ONLY = "D:P(A;;KR;;;WD)"
 READ_AND_CREATE = "D:P(A;;KR;;;WD)(A;;0x2001d;;;BA)"
+# The same with an owner outside the caller's token, the local system
+# account, as the system's installer leaves the keys it owns: Wine, like
+# Windows, grants only what the DACL grants, so the key refuses deletion;
+# with OWNED_DELETABLE it grants reading and deletion.
+OWNED = "O:SYD:P(A;;KR;;;WD)"
+OWNED_DELETABLE = "O:SYD:P(A;;KRSD;;;WD)"
+
+
+def entry_key(case, below=""):
+    """The filter's instance entry below the case's class manager, or a key
+    below it, as a path below HKEY_CLASSES_ROOT."""
+    return f"CLSID\\{case.manager}\\Instance\\{TARGET}{below}"
+
+
+def class_key(below=""):
+    return f"CLSID\\{TARGET}{below}"
+
+
+CATEGORY = "\\Implemented Categories\\{DA4E3DA0-D07D-11D0-BD50-00A0C911CE86}"
+# The program's name buffer, its terminator included: a longer value name
+# ends the pass that empties a key of its named values.
+NAME_BUFFER = 260
 
 # One row per state of the machine during the run: the states the helper
-# makes (given the case and the server file's path), then whether the
-# instance entry, the class key and the server file go. Whatever does not
-# go stays exactly as it was.
+# makes (given the case and the server file's path), the keys of the
+# filter's two trees that stay whole (given the case), and whether the
+# server file goes. Of each tree, the keys above a key that stays whole stay
+# with their default value only, and the rest goes. Each owned key that
+# stays comes before a key that goes, in the enumeration of its parent or of
+# a key above it: a deletion that stopped at the owned key would leave that
+# one too.
 MACHINE_STATES = [
     ("manager_protected",
      lambda case, server: ["--protect", f"CLSID\\{case.manager}", READ_ONLY,
                            "--protect", f"CLSID\\{case.manager}\\Instance", READ_AND_CREATE],
-     True, True, True),
+     lambda case: [], True),
     ("class_root_protected", lambda case, server: ["--protect", "CLSID", READ_ONLY],
-     False, False, False),
-    ("class_key_protected", lambda case, server: ["--protect", f"CLSID\\{TARGET}", READ_ONLY],
-     True, False, False),
-    ("server_loaded", lambda case, server: ["--loaded", server], True, True, False),
-    ("server_locked", lambda case, server: ["--locked", server], True, True, False),
-    ("server_read_only", lambda case, server: ["--read-only", server], True, True, False),
+     lambda case: [entry_key(case), class_key()], False),
+    ("class_key_protected", lambda case, server: ["--protect", class_key(), READ_ONLY],
+     lambda case: [class_key()], False),
+    ("server_loaded", lambda case, server: ["--loaded", server], lambda case: [], False),
+    ("server_locked", lambda case, server: ["--locked", server], lambda case: [], False),
+    ("server_read_only", lambda case, server: ["--read-only", server], lambda case: [], False),
+    # Owned keys refuse full access and deletion: a childless one inside the
+    # class key; one with a sub-key of its own (it is neither walked nor
+    # emptied, so its sub-key stays too), and the instance entry, the top of
+    # its tree; and one deep in the instance entry beside an owned one that
+    # grants deletion (it goes through a handle of just the rights for that).
+    ("owned_leaf_in_the_class_key", lambda case, server: ["--own", class_key(CATEGORY), OWNED],
+     lambda case: [class_key(CATEGORY)], True),
+    ("owned_key_with_a_sub_key_in_the_class_key_and_owned_instance_entry",
+     lambda case, server: ["--own", class_key("\\Implemented Categories"), OWNED,
+                           "--own", entry_key(case), OWNED],
+     lambda case: [class_key("\\Implemented Categories"), entry_key(case)], True),
+    ("owned_leaves_deep_in_the_instance_entry",
+     lambda case, server: ["--own", entry_key(case, "\\Pins\\Input\\Types\\0"), OWNED,
+                           "--own", entry_key(case, "\\Pins\\Input\\Types\\1"),
+                           OWNED_DELETABLE],
+     lambda case: [entry_key(case, "\\Pins\\Input\\Types\\0")], True),
+    # The class key owned: it stays whole with its file, as one that refuses
+    # full access; and an owned pin with sub-keys of its own in the entry.
+    ("owned_class_key",
+     lambda case, server: ["--own", class_key(), OWNED,
+                           "--own", entry_key(case, "\\Pins\\Input"), OWNED],
+     lambda case: [class_key(), entry_key(case, "\\Pins\\Input")], False),
 ]
+
+
+def left_by_a_run(before, trees, whole):
+    """`before` as a run leaves it when, of the trees `trees`, the keys
+    `whole` stay whole (all of them snapshot names)."""
+    def at_or_below(key, top):
+        return key.lower() == top.lower() or key.lower().startswith(top.lower() + "\\")
+
+    keys = {}
+    for key, values in before.keys.items():
+        if not any(at_or_below(key, tree) for tree in trees) or \
+                any(at_or_below(key, kept) for kept in whole):
+            keys[key] = values
+        elif any(at_or_below(kept, key) for kept in whole):
+            keys[key] = tuple(v for v in values if v.name == "" or len(v.name) >= NAME_BUFFER)
+    return Registry(keys, before.clsid_root)
+
+
+def without_owners(states):
+    """The helper's arguments `states` less the owners it set: they stay."""
+    kept = []
+    i = 0
+    while i < len(states):
+        if states[i] == "--own":
+            i += 3
+        else:
+            kept.append(states[i])
+            i += 1
+    return kept
 
 
 class MachineStateTest(ProgramCase):
     """The program run while the machine is as a real one may be: keys that
-    the system protects, a server file that another process has loaded,
-    holds open or marked read-only. The helper makes the state for the
-    length of the run and undoes it; it fails when it cannot make it."""
+    the system protects or owns, a server file that another process has
+    loaded, holds open or marked read-only. The helper makes the state for
+    the length of the run and undoes it, but an owner it set; it fails when
+    it cannot make it. A second run in the same state changes nothing more."""
 
-    def run_in_state(self, states, entry_goes, class_key_goes, file_goes):
+    def register_filter(self, server):
+        """The whole filter, with keys after those that rows own and named
+        values above them: on the class key one named like a link's, and
+        names that fit the program's buffer and, last in every order of
+        enumeration (Wine's by name, Windows' by creation), one that does
+        not."""
+        self.register_instance_entry(self.manager)
+        self.register_class_key(server)
+        entry = instance_entry_path(self.manager)
+        self.register({
+            CLASS_KEY_PATH: {"AppID": TARGET, "SymbolicLinkValue": "not a link",
+                             "v" * (NAME_BUFFER - 1): "fits", "w" * NAME_BUFFER: "too long"},
+            entry + "\\Pins\\Input": {"Direction": 0},
+            entry + "\\Pins\\Input\\Types\\0": {"Major": "video"},
+            entry + "\\Pins\\Input\\Types\\1": {"Major": "audio"},
+        })
+
+    def run_in_state(self, states, whole, file_goes):
+        global SPENT
         with open(ARGS.module, "rb") as f:
             module = f.read()
         server, neighbour = self.create_files("Sample Filter.ax", "readme.txt")
         self.wine.create_file(server, module)
-        self.register_instance_entry(self.manager)
-        self.register_class_key(server)
-        gone = []
-        if entry_goes:
-            gone += self.wine.names(instance_entry_path(self.manager))
-        if class_key_goes:
-            gone += self.wine.names(CLASS_KEY_PATH)
+        self.register_filter(server)
+        trees = self.wine.names(instance_entry_path(self.manager)) + self.wine.names(CLASS_KEY_PATH)
+        whole = [name for key in whole(self)
+                 for name in self.wine.names("HKEY_CLASSES_ROOT\\" + key)]
         before = self.wine.export_registry()
+        for key in whole:
+            self.assertIn(key, before)
+        expected = left_by_a_run(before, trees, whole)
+        states = states(self, server)
+        SPENT = SPENT or "--own" in states
 
-        result = self.wine.run(ARGS.machine_state, *states(self, server),
-                               "--run", windows_path(ARGS.exe))
+        for run in ("first run", "second run"):
+            result = self.wine.run(ARGS.machine_state, *states, "--run", windows_path(ARGS.exe))
 
-        self.assertEqual((0, b"", b""), (result.returncode, result.stdout, result.stderr))
-        self.assertSameRegistry(before.without(*gone), self.wine.export_registry())
-        self.assertEqual(not file_goes, self.wine.file_exists(server))
-        if not file_goes:
-            self.assertEqual(module, self.wine.file_content(server))
-        self.assertTrue(self.wine.file_exists(neighbour))
+            self.assertEqual((0, b"", b""), (result.returncode, result.stdout, result.stderr), run)
+            self.assertSameRegistry(expected, self.wine.export_registry(), run)
+            self.assertEqual(not file_goes, self.wine.file_exists(server), run)
+            if not file_goes:
+                self.assertEqual(module, self.wine.file_content(server), run)
+            self.assertTrue(self.wine.file_exists(neighbour), run)
+            states = without_owners(states)
 
 
-for _name, _states, *_goes in MACHINE_STATES:
+for _name, _states, *_expected in MACHINE_STATES:
     setattr(MachineStateTest, f"test_{_name}",
-            lambda self, states=_states, goes=_goes: self.run_in_state(states, *goes))
+            lambda self, states=_states, expected=_expected: self.run_in_state(states, *expected))
 
 
 if __name__ == "__main__":

@@ -1,14 +1,26 @@
 // Holds the machine in a state for the length of one run of a program, as a
 // real machine may be when the program runs: keys that the system protects,
 // a server file that another process has loaded, holds open or marked
-// read-only. Undoes every state afterwards.
+// read-only. Undoes every state afterwards but an owner it set.
 //
-//   machine_state.exe [--protect KEY SDDL]... [--loaded FILE]...
-//                     [--locked FILE]... [--read-only FILE]... --run PROGRAM
+//   machine_state.exe [--protect KEY SDDL]... [--own KEY SDDL]...
+//                     [--loaded FILE]... [--locked FILE]... [--read-only FILE]...
+//                     --run PROGRAM
 //
 // --protect   sets the DACL of the SDDL string on HKEY_CLASSES_ROOT\KEY (of
-//             this process's registry view); the key must then refuse full
-//             access and still grant reading.
+//             this process's registry view) and leaves its owner, who is in
+//             this process's token (Wine then grants deletion whatever the
+//             DACL says); the key must then refuse full access and still
+//             grant reading.
+// --own       sets the owner and the DACL of the SDDL string on
+//             HKEY_CLASSES_ROOT\KEY together, as the system's installer
+//             leaves the keys it owns; the owner is to be one outside this
+//             process's token (such as SY, the local system account), so that
+//             the key grants nothing its DACL does not, deletion included. The
+//             key must then refuse full access and a change of its owner, and
+//             still grant reading. Not undone: nobody here may change the
+//             key's security again, and the key outlives the run's cleanup;
+//             the prefix is spent.
 // --loaded    maps FILE into this process as a module (LoadLibrary).
 // --locked    holds FILE open for reading and writing, without delete sharing.
 // --read-only sets FILE's read-only attribute.
@@ -32,12 +44,12 @@ const int kStateFailed = 3;
 const DWORD kRunBound = 60000;  // milliseconds
 const int kMaxStates = 16;
 
-enum Kind { kProtect, kLoaded, kLocked, kReadOnly };
+enum Kind { kProtect, kOwn, kLoaded, kLocked, kReadOnly };
 
 struct State {
   Kind kind;
   const char* target;
-  const char* sddl;
+  const char* sddl;          // --protect, --own
   HKEY key;                  // --protect: held with the rights to restore it
   char savedSecurity[4096];  // --protect: the DACL before
   HMODULE module;            // --loaded
@@ -54,6 +66,14 @@ bool Fail(const char* what, const char* target, DWORD error) {
   return false;
 }
 
+// The status of an open of HKEY_CLASSES_ROOT\`path` with `access`, closed again.
+LONG TryOpen(const char* path, REGSAM access) {
+  HKEY probe = 0;
+  LONG rc = RegOpenKeyExA(HKEY_CLASSES_ROOT, path, 0, access, &probe);
+  if (rc == ERROR_SUCCESS) RegCloseKey(probe);
+  return rc;
+}
+
 bool Protect(State& s) {
   LONG rc = RegOpenKeyExA(HKEY_CLASSES_ROOT, s.target, 0, READ_CONTROL | WRITE_DAC, &s.key);
   if (rc != ERROR_SUCCESS) return Fail("cannot open", s.target, rc);
@@ -68,15 +88,38 @@ bool Protect(State& s) {
   LocalFree(descriptor);
   if (rc != ERROR_SUCCESS) return Fail("cannot protect", s.target, rc);
   // The protection must be there: full access refused, reading granted.
-  HKEY probe = 0;
-  LONG full = RegOpenKeyExA(HKEY_CLASSES_ROOT, s.target, 0, KEY_ALL_ACCESS, &probe);
-  if (full == ERROR_SUCCESS) RegCloseKey(probe);
-  LONG read = RegOpenKeyExA(HKEY_CLASSES_ROOT, s.target, 0, KEY_READ, &probe);
-  if (read == ERROR_SUCCESS) RegCloseKey(probe);
+  LONG full = TryOpen(s.target, KEY_ALL_ACCESS);
+  LONG read = TryOpen(s.target, KEY_READ);
   if (full == ERROR_ACCESS_DENIED && read == ERROR_SUCCESS) return true;
   RegSetKeySecurity(s.key, DACL_SECURITY_INFORMATION, s.savedSecurity);
   if (full != ERROR_ACCESS_DENIED) return Fail("full access not refused on", s.target, full);
   return Fail("reading refused on", s.target, read);
+}
+
+bool Own(const State& s) {
+  // Setting the owner takes WRITE_OWNER beside WRITE_DAC.
+  HKEY key = 0;
+  LONG rc = RegOpenKeyExA(HKEY_CLASSES_ROOT, s.target, 0, WRITE_DAC | WRITE_OWNER, &key);
+  if (rc != ERROR_SUCCESS) return Fail("cannot open", s.target, rc);
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(s.sddl, SDDL_REVISION_1, &descriptor,
+                                                            nullptr)) {
+    RegCloseKey(key);
+    return Fail("cannot convert the SDDL for", s.target, GetLastError());
+  }
+  rc = RegSetKeySecurity(key, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, descriptor);
+  LocalFree(descriptor);
+  RegCloseKey(key);
+  if (rc != ERROR_SUCCESS) return Fail("cannot set the owner of", s.target, rc);
+  // The owner must be outside this process's token: an owner in it would
+  // be granted what the DACL refuses, under Wine deletion too.
+  LONG full = TryOpen(s.target, KEY_ALL_ACCESS);
+  if (full != ERROR_ACCESS_DENIED) return Fail("full access not refused on", s.target, full);
+  LONG owner = TryOpen(s.target, WRITE_OWNER);
+  if (owner != ERROR_ACCESS_DENIED)
+    return Fail("a change of owner not refused on", s.target, owner);
+  LONG read = TryOpen(s.target, KEY_READ);
+  return read == ERROR_SUCCESS ? true : Fail("reading refused on", s.target, read);
 }
 
 bool MakeState(State& s) {
@@ -85,6 +128,8 @@ bool MakeState(State& s) {
       if (Protect(s)) return true;
       if (s.key) RegCloseKey(s.key);
       return false;
+    case kOwn:
+      return Own(s);
     case kLoaded:
       s.module = LoadLibraryA(s.target);
       return s.module ? true : Fail("cannot load", s.target, GetLastError());
@@ -112,6 +157,8 @@ bool UndoState(State& s) {
       RegCloseKey(s.key);
       return rc == ERROR_SUCCESS ? true : Fail("cannot restore the security of", s.target, rc);
     }
+    case kOwn:
+      return true;  // cannot be undone: the prefix is thrown away
     case kLoaded:
       return FreeLibrary(s.module) ? true : Fail("cannot unload", s.target, GetLastError());
     case kLocked:
@@ -175,8 +222,9 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const char* option = argv[i];
     bool ok = false;
-    if (!std::strcmp(option, "--protect") && i + 2 < argc) {
-      ok = AddState(kProtect, argv[i + 1], argv[i + 2]);
+    bool protect = !std::strcmp(option, "--protect");
+    if ((protect || !std::strcmp(option, "--own")) && i + 2 < argc) {
+      ok = AddState(protect ? kProtect : kOwn, argv[i + 1], argv[i + 2]);
       i += 2;
     } else if (i + 1 < argc) {
       ++i;

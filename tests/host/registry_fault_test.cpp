@@ -165,6 +165,14 @@ TEST_F(HostRegistryTest, DeletionInDirtyMemoryStartsExpectingLeaves) {
 
 // What the value pass leaves on a key that stays ("T\Doomed", whose
 // sub-key "Protected" refuses every access), and on a link in the tree.
+// Under Wine a key stays so above an owned key (e2e_test.py,
+// MachineStateTest): test_owned_leaf_in_the_class_key leaves on the class key
+// a value named like a link's gone, a name of 259 characters gone and one of
+// 260 kept (the rows valueNamedLikeALinksOfAnotherType and
+// valueNamesUpToTheBufferGoAndLongerOnesStay), and
+// test_owned_leaves_deep_in_the_instance_entry an entry without a default
+// value emptied (everyNamedValueGoesWithoutADefaultOne). The other rows'
+// faults only the stand-in makes.
 struct SurvivorRow {
   const char* what;
   std::function<void()> arrange;
@@ -245,6 +253,8 @@ INSTANTIATE_TEST_SUITE_P(
                                   {std::string(260, 'v'), std::string(261, 'v')}}),
     [](const ::testing::TestParamInfo<SurvivorRow>& row) { return std::string(row.param.what); });
 
+// Under Wine: MachineStateTest's
+// test_owned_key_with_a_sub_key_in_the_class_key_and_owned_instance_entry.
 TEST_F(HostRegistryTest, ProtectedSubKeyIsPassedOverAndEverythingElseGoes) {
   BuildTree();
   standin::DenyAccess("T\\Doomed\\A");
@@ -261,6 +271,7 @@ TEST_F(HostRegistryTest, ProtectedSubKeyIsPassedOverAndEverythingElseGoes) {
   EXPECT_TRUE(test_support::ValueExists(HKEY_CLASSES_ROOT, "T\\Doomed\\A\\A1", "Named"));
 }
 
+// Under Wine: MachineStateTest's test_owned_leaf_in_the_class_key.
 TEST_F(HostRegistryTest, SurvivorOfAFailedDeletionKeepsItsDefaultValueOnly) {
   standin::SetString("T\\Doomed", "", "default");
   for (const char* name : {"x", "Named", "yz"}) standin::SetString("T\\Doomed", name, "v");
@@ -278,6 +289,8 @@ TEST_F(HostRegistryTest, SurvivorOfAFailedDeletionKeepsItsDefaultValueOnly) {
   EXPECT_STREQ("default", value);
 }
 
+// Under Wine: the owned key that grants deletion in MachineStateTest's
+// test_owned_leaves_deep_in_the_instance_entry.
 TEST_F(HostRegistryTest, ChildlessKeyRefusingFullAccessStillGoes) {
   standin::SetString("T\\Doomed", "Named", "v");
   RegistryKey key(HKEY_CLASSES_ROOT, "T");
@@ -304,6 +317,9 @@ TEST_P(TreeNameLengthTest, NamesThatFitGoAndLongerOnesEndThePass) {
 
 INSTANTIATE_TEST_SUITE_P(Boundary, TreeNameLengthTest, ::testing::Values(258, 259, 260, 261));
 
+// Under Wine, in MachineStateTest: an owned key before a deletable one in
+// test_owned_leaves_deep_in_the_instance_entry, one last in
+// test_owned_leaf_in_the_class_key.
 TEST_F(HostRegistryTest, ProtectedKeysOnBothSidesOfDeletableOnesStillEnd) {
   for (int i = 0; i < 10; ++i) standin::CreateKey("T\\Doomed\\k" + std::to_string(i));
   standin::DenyAccess("T\\Doomed\\k0");
@@ -360,7 +376,9 @@ TEST_F(HostRegistryTest, OverlongSubKeyNameEndsThePassWithMoreData) {
   EXPECT_EQ(StatusFromError(ERROR_ACCESS_DENIED), DeleteDoomed());
 }
 
-TEST_F(HostRegistryTest, KeyThatCannotBeOpenedIsDeletedWhenEmpty) {
+// Under Wine: the owned instance entry of MachineStateTest's
+// test_owned_key_with_a_sub_key_in_the_class_key_and_owned_instance_entry.
+TEST_F(HostRegistryTest, KeyAskedForThatRefusesEveryAccessStaysWhenEmpty) {
   standin::DenyAccess("T\\Doomed");
   // The protected key refuses deletion too.
   EXPECT_EQ(StatusFromError(ERROR_ACCESS_DENIED), DeleteDoomed());

@@ -152,6 +152,9 @@ TEST_F(HostRemovalTest, LongestManagerNameThatFitsIsStillUsed) {
   EXPECT_TRUE(standin::KeyExists(ClassPath(name) + "\\Instance"));
 }
 
+// Under Wine, in MachineStateTest: an owned key with sub-keys in the class
+// key in test_owned_key_with_a_sub_key_in_the_class_key_and_owned_instance_entry,
+// one in the instance entry in test_owned_class_key.
 TEST_F(HostRemovalTest, ProtectedKeysInsideBothTreesLeaveOnlyThemselves) {
   RegisterManager(ClassManagerName);
   std::string server = RegisterWholeFilter();
@@ -216,6 +219,11 @@ TEST_P(ProtectedKeyTest, LeavesWhatMayNotChangeAndRemovesTheRest) {
 }
 
 const REGSAM kReadAndCreate = KEY_READ | KEY_CREATE_SUB_KEY;
+
+// Under Wine, in MachineStateTest: "manager and Instance readable" is
+// test_manager_protected, "class root readable" test_class_root_protected,
+// and "class key readable" test_class_key_protected (the owner in the token)
+// and test_owned_class_key (an owner outside it, which refuses deletion too).
 
 INSTANTIATE_TEST_SUITE_P(
     States, ProtectedKeyTest,

@@ -243,10 +243,11 @@ TEST_F(StandinTest, LinksThatLoopOrLeaveTheModelLeadNowhere) {
   EXPECT_EQ(0u, standin::OpenHandleCount());
 }
 
-// A key's security descriptor as Windows applies it: it refuses the rights
-// it does not grant, DELETE included (Wine grants DELETE whatever the
-// descriptor says), and only on the key itself: a key below it, reached by
-// a path through it or through a handle on it, keeps its own.
+// A key's security descriptor with an owner outside the caller's token, as
+// Wine and Windows apply it (platform-facts.md §13, P:O2 to P:O10): it
+// refuses the rights it does not grant, DELETE and the owner's WRITE_DAC
+// included, and only on the key itself: a key below it, reached by a path
+// through it or through a handle on it, keeps its own.
 TEST_F(StandinTest, ProtectionIsTheKeysOwnAndRefusesWhatItDoesNotGrant) {
   standin::SetString("P\\Child", "v", "x");
   standin::DenyAccess("P", KEY_READ);
@@ -259,6 +260,8 @@ TEST_F(StandinTest, ProtectionIsTheKeysOwnAndRefusesWhatItDoesNotGrant) {
       {"P", KEY_SET_VALUE, ERROR_ACCESS_DENIED},
       {"P", KEY_CREATE_SUB_KEY, ERROR_ACCESS_DENIED},
       {"P", DELETE, ERROR_ACCESS_DENIED},
+      {"P", WRITE_DAC, ERROR_ACCESS_DENIED},
+      {"P", WRITE_OWNER, ERROR_ACCESS_DENIED},
       {"P", KEY_READ, ERROR_SUCCESS},
       {"P", KEY_QUERY_VALUE, ERROR_SUCCESS},
       {"P\\Child", KEY_ALL_ACCESS, ERROR_SUCCESS},
