@@ -258,6 +258,9 @@ class WinePrefix:
         # It fails when a server of the prefix already runs; that one serves.
         subprocess.run(["wineserver", "-p300"], **quiet)
         subprocess.run(["wine", "cmd", "/c", "exit"], check=True, timeout=120, **quiet)
+        # A service started writes the registry (ServiceCurrent); the RPC service starts on
+        # demand a moment after the first process. Asking for it waits until it has started.
+        subprocess.run(["wine", "net", "start", "RpcSs"], timeout=120, **quiet)
         os.makedirs(self.host_path(self.scratch), exist_ok=True)
 
     def make_runtime_dir(self):
