@@ -23,5 +23,6 @@ for preset in host host-asan win32; do
       "but Wine could not be installed, so the Windows tests did not run: not a pass."
     exit 1
   fi
+  [ "$preset" != win32 ] || echo "=== win32 tests under $(wine --version)"
   ctest --preset "$preset"
 done
