@@ -10,7 +10,9 @@ if [ -z "${WINEPREFIX:-}" ]; then
   while [ "$dir" != / ] && [ ! -f "$dir/CMakeCache.txt" ]; do dir=$(dirname "$dir"); done
   WINEPREFIX="$dir/wineprefix"
 fi
-unset WINEARCH
+# Wine 10.0 (Debian 13) crashes at the start of a prefix where TMPDIR is
+# set, to any folder.
+unset WINEARCH TMPDIR
 # Wine 10 writes an error to every process's standard error where
 # XDG_RUNTIME_DIR is unset: each prefix has a private one of its own.
 XDG_RUNTIME_DIR="$WINEPREFIX/.xdg-runtime"

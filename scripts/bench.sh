@@ -11,8 +11,8 @@
 #
 # The Windows program runs in throwaway Wine prefixes of its own, a 32-bit
 # one and then a 64-bit one (where it runs under WOW64, as on most users'
-# machines), with Wine's temporary and home files beside them; all of it is
-# removed on exit.
+# machines), with Wine's home files beside them; all of it is removed on
+# exit.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -30,12 +30,11 @@ echo "=== host: the program's code against the in-memory stand-in"
 build/host/bench/bench || status=1
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/rf-bench.XXXXXX")
-mkdir "$scratch/tmp" "$scratch/home"
-# Wine keeps its server's socket below TMPDIR and writes menus and caches
-# below HOME: both go into the scratch directory, removed with the prefixes.
-# XDG_RUNTIME_DIR is each prefix's own, set by the Wine helpers.
-wine_env=(env -u XDG_CONFIG_HOME -u XDG_DATA_HOME -u XDG_CACHE_HOME
-          TMPDIR="$scratch/tmp" HOME="$scratch/home")
+mkdir "$scratch/home"
+# Wine writes menus and caches below HOME: it goes into the scratch
+# directory, removed with the prefixes. The Wine helpers leave TMPDIR unset
+# (Wine 10 crashes with it) and give each prefix its own XDG_RUNTIME_DIR.
+wine_env=(env -u XDG_CONFIG_HOME -u XDG_DATA_HOME -u XDG_CACHE_HOME HOME="$scratch/home")
 cleanup() {
   for prefix in "$scratch"/prefix-*; do
     [ -d "$prefix" ] && "${wine_env[@]}" cmake/wine-prefix.sh stop "$prefix"

@@ -237,6 +237,9 @@ class WinePrefix:
         self.runtime_dir = os.path.join(os.path.abspath(path), ".xdg-runtime")
         self.env = dict(os.environ, WINEPREFIX=path, WINEARCH=arch, WINEDEBUG="-all",
                         WINEDLLOVERRIDES="mscoree,mshtml=", XDG_RUNTIME_DIR=self.runtime_dir)
+        # Wine 10.0 (Debian 13) crashes at the start of a prefix where
+        # TMPDIR is set, to any folder.
+        self.env.pop("TMPDIR", None)
         self.scratch = "C:\\rf-e2e-scratch"
 
     @property
