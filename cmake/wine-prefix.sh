@@ -5,13 +5,9 @@
 # server.
 set -e
 action=$1
-# XDG_RUNTIME_DIR: a private folder in the prefix (as wine-run.sh sets it),
-# without which Wine 10 writes an error to every process's standard error.
-export WINEPREFIX="$2" WINEARCH="${3:-win32}" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
-  XDG_RUNTIME_DIR="$2/.xdg-runtime"
-# Wine 10.0 (Debian 13) crashes at the start of a prefix where TMPDIR is
-# set, to any folder.
-unset TMPDIR
+WINEPREFIX=$2
+. "$(dirname "$0")/wine-env.sh"
+export WINEARCH="${3:-win32}"
 case "$action" in
   create)
     [ -d "$WINEPREFIX" ] && { wineserver -k 2>/dev/null || true; rm -rf "$WINEPREFIX"; }

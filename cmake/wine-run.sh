@@ -10,13 +10,7 @@ if [ -z "${WINEPREFIX:-}" ]; then
   while [ "$dir" != / ] && [ ! -f "$dir/CMakeCache.txt" ]; do dir=$(dirname "$dir"); done
   WINEPREFIX="$dir/wineprefix"
 fi
-# Wine 10.0 (Debian 13) crashes at the start of a prefix where TMPDIR is
-# set, to any folder.
-unset WINEARCH TMPDIR
-# Wine 10 writes an error to every process's standard error where
-# XDG_RUNTIME_DIR is unset: each prefix has a private one of its own.
-XDG_RUNTIME_DIR="$WINEPREFIX/.xdg-runtime"
+. "$(dirname "$0")/wine-env.sh"
 mkdir -p "$XDG_RUNTIME_DIR" && chmod 0700 "$XDG_RUNTIME_DIR"
-export WINEPREFIX XDG_RUNTIME_DIR WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 echo "Wine: $(wine --version)" >&2
 exec wine "$@"
