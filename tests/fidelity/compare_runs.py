@@ -21,7 +21,7 @@ def read(path):
                 if seed:
                     seeds[int(seed)] = outcome
     except OSError as e:
-        sys.exit(f"cannot read {path}: {e} (run the host preset's tests first)")
+        sys.exit(f"cannot read {path}: {e}")
     return seeds
 
 
