@@ -442,7 +442,7 @@ TEST_F(HostRegistryTest, DeniedClassKeyNeverMatches) {
   EXPECT_STREQ("{10000000-0000-0000-0000-000000000002}", managerClsid);
 }
 
-TEST_F(HostRegistryTest, LookupOpensEveryClassKeyWithFullAccessAndClosesThem) {
+TEST_F(HostRegistryTest, LookupOpensEveryClassKeyOnceAndClosesThem) {
   for (int i = 0; i < 20; ++i) standin::CreateKey("CLSID\\k" + std::to_string(i));
   {
     RegistryKey clsidKey(HKEY_CLASSES_ROOT, "CLSID");
