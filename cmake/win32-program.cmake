@@ -64,6 +64,11 @@ endif()
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 set(CPACK_RF_SOURCE_DIR ${PROJECT_SOURCE_DIR})
 set(CPACK_RF_PYTHON ${Python3_EXECUTABLE})
+# Named in BUILDINFO beside the ZIP: the toolchain that the bytes depend on.
+set(CPACK_RF_CXX_COMPILER ${CMAKE_CXX_COMPILER})
+set(CPACK_RF_LINKER ${CMAKE_LINKER})
+set(CPACK_RF_TOOLCHAIN_PACKAGES
+    g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev)
 set(CPACK_RF_OSSLSIGNCODE ${RF_OSSLSIGNCODE})
 set(CPACK_RF_SIGN_PKCS12 ${RF_SIGN_PKCS12})
 set(CPACK_RF_SIGN_PASSWORD_FILE ${RF_SIGN_PASSWORD_FILE})

@@ -88,6 +88,17 @@ class ReleasePackageTest(unittest.TestCase):
             f.write(b"\0")
         self.assertNotEqual(0, subprocess.run(check, cwd=ARGS.work, capture_output=True).returncode)
 
+    def test_buildinfo_names_the_toolchain_and_the_epoch(self):
+        with open(os.path.join(ARGS.work, "BUILDINFO"), encoding="ascii") as f:
+            fields = dict(line.split(": ", 1) for line in f.read().splitlines()
+                          if ": " in line and not line.startswith(" "))
+        epoch = os.environ.get("SOURCE_DATE_EPOCH") or commit_time() or "1704067200"
+        self.assertEqual(f"remove_filter {ARGS.version}", fields["Source"])
+        self.assertEqual(epoch, fields["SOURCE_DATE_EPOCH"])
+        self.assertIn("mingw32", fields["Compiler"])
+        self.assertIn("GNU ld", fields["Linker"])
+        self.assertRegex(fields["Build-System"], r"^Debian GNU/Linux 1[23] ")
+
     def test_text_says_what_it_does_and_which_right_it_needs(self):
         text = self.files[f"remove_filter-{ARGS.version}-win32/README.txt"]
         # Windows' own editors of older versions show only CRLF line ends.

@@ -1,7 +1,8 @@
 """The program and its release package are reproducible: a second build of
 the same sources, copied to another directory, configured and built there
 later, in another time zone and with another umask, gives the same bytes of
-remove_filter.exe, of the ZIP and of SHA256SUMS as the build under test.
+remove_filter.exe, of the ZIP, of SHA256SUMS and of BUILDINFO as the build under
+test.
 Only the program and its package are built the second time.
 
     reproducible_test.py --source DIR --cmake CMAKE --cpack CPACK
@@ -120,9 +121,10 @@ class ReproducibleBuildTest(unittest.TestCase):
         self.assertSameBytes(first, os.path.join(self.second, self.zip_name),
                              lambda _, offset: "in " + zip_entry_at(first, offset))
 
-    def test_checksums_are_identical(self):
-        self.assertEqual(read(os.path.join(self.first, "SHA256SUMS")),
-                         read(os.path.join(self.second, "SHA256SUMS")))
+    def test_checksums_and_buildinfo_are_identical(self):
+        for name in ("SHA256SUMS", "BUILDINFO"):
+            self.assertEqual(read(os.path.join(self.first, name)),
+                             read(os.path.join(self.second, name)), name)
 
     def test_names_the_field_where_two_images_differ(self):
         data = read(ARGS.exe)
