@@ -113,15 +113,17 @@ class Framework:
 
 def describe(seen):
     """What the framework found, in plain words."""
-    among = "the sample filter among them" if seen["listed"] else \
-        "the sample filter is not among them"
-    search = "its search for the sample filter's input type " + (
-        "finds it" if seen["matched"] else "finds it not")
-    if seen["class"] == REGDB_E_CLASSNOTREG:
-        activation = "its class is not registered"
+    if seen["listed"]:
+        among = ", the sample filter among them; "
     else:
-        activation = f"its class is registered (activating it gives 0x{seen['class']:08x})"
-    return f"lists {seen['filters']} filters, {among}; {search}; {activation}"
+        among = "; the sample filter is not among them, "
+    search = "its search by media type " + ("finds it" if seen["matched"] else "does not find it")
+    if seen["class"] == REGDB_E_CLASSNOTREG:
+        activation = "and its class is not registered"
+    else:
+        activation = (f"and its class is registered (activating it gives 0x{seen['class']:08x}: "
+                      "the sample file is no real module)")
+    return f"lists {seen['filters']} filters{among}{search}, {activation}"
 
 
 def demo(wine, exe, framework):
