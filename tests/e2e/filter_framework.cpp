@@ -108,8 +108,10 @@ bool NamesFilter(IMoniker* moniker, bool* ok) {
   VariantInit(&value);
   hr = bag->Read(L"CLSID", &value, nullptr);
   bag->Release();
-  // An entry without a "CLSID" names no class, and not the filter's.
-  if (hr == HRESULT_FROM_WIN32(ERROR_NOT_FOUND)) return false;
+  // An entry without a "CLSID" names no class, and not the filter's (Wine
+  // says ERROR_NOT_FOUND, a registry read ERROR_FILE_NOT_FOUND).
+  if (hr == HRESULT_FROM_WIN32(ERROR_NOT_FOUND) || hr == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND))
+    return false;
   if (FAILED(hr)) return *ok = Failed("IPropertyBag::Read(CLSID)", hr);
   CLSID clsid;
   bool names = value.vt == VT_BSTR && SUCCEEDED(CLSIDFromString(value.bstrVal, &clsid)) &&
