@@ -2,12 +2,16 @@
 sample filter registered in it, and the program's run with what it left.
 
 The prefix is a 64-bit one, as most users' machines are: the sample filter
-is registered in the 32-bit registry view, where the program looks, and a
-64-bit build of it in the 64-bit view beside it, which must stay.
-RF_DEMO_ARCH=win32 makes a 32-bit prefix with the 32-bit registration only.
+is registered in the 32-bit registry view, where the program looks, as its
+installer would register it, through the media framework's filter mapper
+(the helper --filter-framework); a 64-bit build of it in the 64-bit view
+beside it must stay. Before and after the run the demo shows what the
+framework itself finds: the filters it lists, and whether the sample
+filter's class can be activated. RF_DEMO_ARCH=win32 makes a 32-bit prefix
+with the 32-bit registration only.
 
     demo.py --exe remove_filter.exe --prefix-script cmake/wine-prefix.sh
-            --snapshot registry_snapshot.exe
+            --snapshot registry_snapshot.exe --filter-framework filter_framework.exe
 """
 
 import argparse
@@ -25,6 +29,8 @@ TARGET = "{3A7D52C8-6E19-4B2F-9C04-71E5D8A0B6F3}"
 # Windows, and its 64-bit build below "Program Files".
 DIRECTORY_64 = "C:\\Program Files\\Sample Filter"
 SERVER_64 = DIRECTORY_64 + "\\sample_filter.dll"
+# What activating a class gives when the class is not registered.
+REGDB_E_CLASSNOTREG = 0x80040154
 
 
 def say(text=""):
@@ -45,8 +51,10 @@ def main():
     parser.add_argument("--exe", required=True)
     parser.add_argument("--prefix-script", required=True)
     parser.add_argument("--snapshot", required=True)
+    parser.add_argument("--filter-framework", required=True)
     args = parser.parse_args()
     exe = os.path.abspath(args.exe)
+    framework = Framework(os.path.abspath(args.filter_framework))
     arch = os.environ.get("RF_DEMO_ARCH", "win64")
     if arch not in ("win32", "win64"):
         print(f"The demo could not run: RF_DEMO_ARCH is {arch!r}, not win32 or win64.")
@@ -61,7 +69,8 @@ def main():
         wine.start()
         bits = "64-bit: the program runs under WOW64" if wine.is_64_bit else "32-bit"
         say(f"{wine.path} ({bits}; made fresh, removed at the end)")
-        return demo(wine, exe)
+        framework.wine = wine
+        return demo(wine, exe, framework)
     finally:
         wine.stop()
         if os.environ.get("RF_KEEP_PREFIX"):
@@ -71,7 +80,61 @@ def main():
             os.rmdir(workdir)
 
 
-def demo(wine, exe):
+class CouldNotRun(Exception):
+    """The demo could not do one of its steps; the message says which."""
+
+
+class Framework:
+    """The media framework's own view, through the helper
+    tests/e2e/filter_framework.cpp run in the prefix."""
+
+    def __init__(self, helper):
+        self.helper = helper
+        self.wine = None
+
+    def call(self, *args):
+        result = self.wine.run(self.helper, *args)
+        if result.returncode != 0:
+            raise CouldNotRun(f"filter_framework {args[0]} failed with status {result.returncode}: "
+                              f"{result.stderr.decode(errors='replace').strip()}")
+        return result.stdout.decode("ascii")
+
+    def register(self, server, name):
+        self.call("register", server, name)
+
+    def report(self):
+        """{"filters": the filters that its device enumerator lists, "listed":
+        how many of them are the sample filter, "matched": how many of its
+        mapper's matches for the sample filter's input type are, "class":
+        the result of activating the sample filter's class}."""
+        return {word: int(number, 0)
+                for word, number in (line.split() for line in self.call("report").splitlines())}
+
+
+def describe(seen):
+    """What the framework found, in plain words."""
+    if seen["listed"]:
+        among = ", the sample filter among them; "
+    else:
+        among = "; the sample filter is not among them, "
+    search = "its search by media type " + ("finds it" if seen["matched"] else "does not find it")
+    if seen["class"] == REGDB_E_CLASSNOTREG:
+        activation = "and its class is not registered"
+    else:
+        activation = (f"and its class is registered (activating it gives 0x{seen['class']:08x}: "
+                      "the sample file is no real module)")
+    return f"lists {seen['filters']} filters{among}{search}, {activation}"
+
+
+def demo(wine, exe, framework):
+    try:
+        return show_removal(wine, exe, framework)
+    except CouldNotRun as error:
+        print(f"The demo could not run: {error}")
+        return 2
+
+
+def show_removal(wine, exe, framework):
     pristine = wine.export_registry()
     managers = pristine.class_managers()
     if not managers:
@@ -84,12 +147,13 @@ def demo(wine, exe):
     server = directory + "\\sample_filter.dll"
     neighbour = directory + "\\readme.txt"
 
-    print(f"== 4/5 Registering a sample filter {TARGET}", flush=True)
+    print(f"== 4/5 Registering a sample filter {TARGET} through the media framework",
+          flush=True)
     entry = f"{instance}\\{TARGET}"
     class_key = f"{CLSID_ROOT}\\{TARGET}"
-    keys = filter_keys(entry, class_key, server, "Sample Filter")
-    wine.import_registry(registry_file(keys))
     wine.create_file(server, b"MZ sample filter")
+    framework.register(server, "Sample Filter")
+    keys = [entry, class_key, class_key + "\\InprocServer32"]
     wine.create_file(neighbour, b"beside the server file\r\n")
     keys64 = {}
     if wine.is_64_bit:
@@ -98,12 +162,20 @@ def demo(wine, exe):
                              SERVER_64, "Sample Filter (64-bit)")
         wine.import_registry(registry_file(keys64), view=64)
         wine.create_file(SERVER_64, b"MZ sample filter, 64-bit build", view=64)
+    # Each run of the helper changes the registry of its own accord (Wine
+    # records a display device for it): both snapshots come after them.
+    seen_before = framework.report()
     before = wine.export_registry()
+    if not seen_before["listed"] or not seen_before["matched"] or \
+            seen_before["class"] == REGDB_E_CLASSNOTREG:
+        raise CouldNotRun(f"the framework does not find the sample filter registered: "
+                          f"{describe(seen_before)}")
     view = "the 32-bit view, where the program looks" if wine.is_64_bit else "the registry"
     say(f"in {view}: class manager {short(CLSID_ROOT)}\\{manager}, "
         f"{len(real_filters)} filters of its own below Instance")
     show(wine, before, keys, 32)
     say(f"{server} (and beside it {neighbour.rsplit(chr(92), 1)[1]})")
+    say(f"the media framework {describe(seen_before)}")
     if keys64:
         say("in the 64-bit view, the same class's 64-bit build (not the program's target):")
         show(wine, before, keys64, 64)
@@ -115,6 +187,7 @@ def demo(wine, exe):
     say(f"exit status {result.returncode}, "
         + ("no output" if not output else f"output: {output.decode(errors='replace')!r}"))
     after = wine.export_registry()
+    seen_after = framework.report()
     targets = wine.names(entry) + wine.names(class_key)
     gone = {
         short(entry): wine.names(entry)[0] not in after,
@@ -123,6 +196,9 @@ def demo(wine, exe):
     }
     for what, is_gone in gone.items():
         say(f"{present(not is_gone)}  {what}")
+    unlisted = not seen_after["listed"] and not seen_after["matched"] and \
+        seen_after["class"] == REGDB_E_CLASSNOTREG
+    say(f"the media framework {describe(seen_after)}")
     left_filters = after.sub_keys(f"{after.clsid_root}\\{manager}\\Instance")
     kept = {
         f"the class manager's {len(real_filters)} own filters":
@@ -146,7 +222,7 @@ def demo(wine, exe):
     else:
         say(f"no other change {views} ({len(after.keys)} keys compared)")
 
-    removed = all(gone.values())
+    removed = all(gone.values()) and unlisted
     intact = all(kept.values()) and not differences
     ok = removed and intact and result.returncode == 0 and not output
     print()
@@ -168,10 +244,13 @@ def filter_keys(entry, class_key, server, name):
     }
 
 
-def show(wine, registry, keys, view):
-    for path in keys:
+def show(wine, registry, paths, view):
+    """The keys `paths` with their values; of FilterData its size only."""
+    for path in paths:
         name = wine.names(path, view)[0]
-        shown = ", ".join(str(v) for v in registry.keys.get(name, ()) if v.name != "FilterData")
+        shown = ", ".join(f"'FilterData'=REG_BINARY ({len(v.data)} bytes)"
+                          if v.name == "FilterData" else str(v)
+                          for v in registry.keys.get(name, ()))
         say(f"{short(path)}")
         say(f"    {shown}")
 

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The demo: installs what is missing, builds the Windows program, registers a
-# sample filter in a throwaway Wine prefix, runs the program and shows what
-# is left. Exits 0 when the filter was removed and everything else is still
-# in place, 1 when not, 2 when the demo itself could not run.
+# sample filter in a throwaway Wine prefix through the media framework, runs
+# the program and shows what is left and what the framework still finds.
+# Exits 0 when the filter was removed and everything else is still in place,
+# 1 when not, 2 when the demo itself could not run.
 # The prefix is a 64-bit one, with a 64-bit registration of the same filter
 # beside the one that the program removes; RF_DEMO_ARCH=win32 makes it a
 # 32-bit one. RF_KEEP_PREFIX=1 keeps the prefix for a look afterwards.
@@ -29,7 +30,7 @@ echo "   cmake, the i686 MinGW-w64 cross compiler and Python are installed"
 
 echo "== 2/5 Building the program (preset win32)"
 run_logged cmake --preset win32
-run_logged cmake --build --preset win32 --target remove_filter registry_snapshot
+run_logged cmake --build --preset win32 --target remove_filter registry_snapshot filter_framework
 rm -f "$log"
 exe=build/win32/remove_filter.exe
 echo "   $exe: $(stat -c %s "$exe") bytes"
@@ -39,4 +40,5 @@ if ! scripts/install-deps.sh wine; then
 fi
 
 exec python3 scripts/demo.py --exe "$exe" --prefix-script cmake/wine-prefix.sh \
-  --snapshot build/win32/tests/e2e/registry_snapshot.exe
+  --snapshot build/win32/tests/e2e/registry_snapshot.exe \
+  --filter-framework build/win32/tests/e2e/filter_framework.exe

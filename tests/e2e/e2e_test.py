@@ -12,11 +12,14 @@ of the software hive, and the cases of Wow64Test run as well.
 MachineStateTest runs the program while the helper --machine-state holds
 the machine in a state (protected keys, keys owned by another principal, a
 busy server file, a copy of --module); FleetCheckTest runs the check that
-README.md documents.
+README.md documents. One case registers the filter through the media
+framework's filter mapper and asks the framework itself, before and after the
+run, what it lists and whether the class can be activated, with the helper
+--filter-framework.
 
     e2e_test.py --exe remove_filter.exe --short-path short_path.exe
                 --snapshot registry_snapshot.exe --machine-state machine_state.exe
-                --module libsample_module.dll
+                --module libsample_module.dll --filter-framework filter_framework.exe
                 --prefix DIR --prefix-script cmake/wine-prefix.sh [--arch win64]
 """
 
@@ -42,6 +45,8 @@ MANAGER_NAME = "ActiveMovie Filter Class Manager"
 EARLY_MANAGER = "{00000000-0000-0000-0000-00000000E2E1}"
 LATER_MANAGER = "{00000000-0000-0000-0000-00000000E2E2}"
 OTHER_FILTER = "{5E0F4A31-9B2C-4D7E-8A16-C3F09B2D4E58}"
+# What activating a class gives when the class is not registered.
+REGDB_E_CLASSNOTREG = 0x80040154
 
 
 def exported(path):
@@ -214,6 +219,48 @@ class EndToEndTest(ProgramCase):
         self.assertSameRegistry(after, self.wine.export_registry())
         for neighbour in neighbours:
             self.assertTrue(self.wine.file_exists(neighbour), neighbour)
+
+    def framework_view(self):
+        """What the media framework finds of the filter (tests/e2e/
+        filter_framework.cpp): the filters its device enumerator lists, how
+        many of them are the filter, how many of its mapper's matches for the
+        filter's input type are, and the result of activating its class."""
+        result = self.wine.run(ARGS.filter_framework, "report")
+        self.assertEqual(0, result.returncode, result.stderr.decode("latin-1"))
+        return {word: int(number, 0) for word, number in
+                (line.split() for line in result.stdout.decode("ascii").splitlines())}
+
+    def test_filter_registered_through_the_framework(self):
+        if not ARGS.filter_framework:
+            self.skipTest("no --filter-framework given")
+        server, neighbour = self.create_files("Sample Filter.ax", "readme.txt")
+        self.created_keys[32] += [instance_entry_path(self.manager), CLASS_KEY_PATH]
+        result = self.wine.run(ARGS.filter_framework, "register", server)
+        self.assertEqual(0, result.returncode, result.stderr.decode("latin-1"))
+        # Each run of the helper changes the registry of its own accord (Wine
+        # records a display device for it): every snapshot comes after them.
+        registered = self.framework_view()
+        targets = self.wine.names(instance_entry_path(self.manager)) + self.wine.names(CLASS_KEY_PATH)
+        before = self.wine.export_registry()
+        for target in targets:
+            self.assertIn(target, before)
+        entry_values = {v.name: v for v in before.keys[targets[0]]}
+        self.assertEqual(REG_BINARY, entry_values["FilterData"].type)
+        self.assertEqual(TARGET, entry_values["CLSID"].text().upper())
+        self.assertEqual(1, registered["listed"], registered)
+        self.assertEqual(1, registered["matched"], registered)
+        self.assertNotEqual(REGDB_E_CLASSNOTREG, registered["class"], registered)
+
+        self.run_program()
+
+        after = self.wine.export_registry()
+        removed = self.framework_view()
+        self.assertEqual({"filters": registered["filters"] - 1, "listed": 0, "matched": 0,
+                          "class": REGDB_E_CLASSNOTREG}, removed,
+                         f"what the framework finds after the run (class 0x{removed['class']:08x})")
+        self.assertSameRegistry(before.without(*targets), after)
+        self.assertFalse(self.wine.file_exists(server))
+        self.assertTrue(self.wine.file_exists(neighbour))
 
     def test_ignores_its_arguments(self):
         server, neighbour = self.create_files("Sample Filter.dll", "Other Filter.dll")
@@ -724,6 +771,7 @@ if __name__ == "__main__":
     parser.add_argument("--arch", choices=["win32", "win64"], default="win32")
     parser.add_argument("--machine-state", help="tests/e2e/machine_state.cpp, built")
     parser.add_argument("--module", help="a 32-bit module to load as a server file")
+    parser.add_argument("--filter-framework", help="tests/e2e/filter_framework.cpp, built")
     ARGS, rest = parser.parse_known_args()
     ARGS.exe = os.path.abspath(ARGS.exe)
     ARGS.short_path = os.path.abspath(ARGS.short_path)
