@@ -69,7 +69,7 @@ TEST_F(HostRegistryTest, OnlyAKeyThatStaysIsCheckedForALinkAndEmptied) {
 
   standin::Reset();
   BuildTree();
-  standin::FailOnKey(standin::Call::RegDeleteKeyA, "T\\Doomed\\A", ERROR_ACCESS_DENIED);
+  standin::FailOnKey(standin::Call::NtDeleteKey, "T\\Doomed\\A", STATUS_ACCESS_DENIED);
   EXPECT_EQ(static_cast<Status>(0x80070005), DeleteDoomed());
   // "A" and, in turn, "Doomed" stay. "A" is met again after each sibling
   // that went (B, C) and checked each time; each is emptied once.
@@ -115,7 +115,7 @@ TEST_P(TreeCallCountTest, EachKeyCostsTheCallsItsExpectationsAllow) {
   EXPECT_EQ("T\n", standin::Dump());
   EXPECT_EQ(row.opens, standin::CallCount(standin::Call::RegOpenKeyExA) - parentOpens);
   EXPECT_EQ(row.enums, standin::CallCount(standin::Call::RegEnumKeyExA));
-  EXPECT_EQ(row.deletions, standin::CallCount(standin::Call::RegDeleteKeyA));
+  EXPECT_EQ(row.deletions, standin::CallCount(standin::Call::NtDeleteKey));
   EXPECT_EQ(0u, standin::CallCount(standin::Call::RegQueryValueExA));
   EXPECT_EQ(0u, standin::CallCount(standin::Call::RegEnumValueA));
 }
@@ -159,7 +159,7 @@ TEST_F(HostRegistryTest, DeletionInDirtyMemoryStartsExpectingLeaves) {
   RegistryKey parent(HKEY_CLASSES_ROOT, "T");
   EXPECT_EQ(0, deletion->DeleteTree(parent.Handle(), "Doomed"));
   EXPECT_EQ(0u, standin::CallCount(standin::Call::RegEnumKeyExA));
-  EXPECT_EQ(1u, standin::CallCount(standin::Call::RegDeleteKeyA));
+  EXPECT_EQ(1u, standin::CallCount(standin::Call::NtDeleteKey));
   deletion->~KeyTreeDeletion();
 }
 
@@ -219,8 +219,8 @@ INSTANTIATE_TEST_SUITE_P(
                                         "T\\Doomed\\Link",
                                         std::string(standin::kClassesRootNtPath) + "\\Outside");
                                     standin::SetString("Outside", "Named", "v");
-                                    standin::FailOnKey(standin::Call::RegDeleteKeyA,
-                                                       "T\\Doomed\\Link", ERROR_ACCESS_DENIED);
+                                    standin::FailOnKey(standin::Call::NtDeleteKey,
+                                                       "T\\Doomed\\Link", STATUS_ACCESS_DENIED);
                                   },
                                   "T\\Doomed\\Link",
                                   {},
@@ -354,15 +354,15 @@ TEST_F(HostRegistryTest, SubKeyPassWalksToTheEndAndRemembersFromLevelZero) {
   standin::CreateKey("T\\K\\leaf");
   EXPECT_EQ(ERROR_NO_MORE_ITEMS, SubKeyPass("T\\K"));
   EXPECT_EQ("T\nT\\K\n", standin::Dump());
-  EXPECT_EQ(1025u, standin::CallCount(standin::Call::RegDeleteKeyA));
+  EXPECT_EQ(1025u, standin::CallCount(standin::Call::NtDeleteKey));
 }
 
 TEST_F(HostRegistryTest, SubKeyPassEndsWhenDeletionsFailRepeatedly) {
   for (const char* name : {"a", "b", "c"}) standin::CreateKey(std::string("T\\K\\") + name);
-  // Every RegDeleteKeyA fails: without passing over failed entries the pass
+  // Every deletion fails: without passing over failed entries the pass
   // would meet "a" at index 0 for ever.
   for (int n = 1; n <= 50; ++n)
-    standin::FailCall(standin::Call::RegDeleteKeyA, n, ERROR_ACCESS_DENIED);
+    standin::FailCall(standin::Call::NtDeleteKey, n, STATUS_ACCESS_DENIED);
   EXPECT_EQ(ERROR_NO_MORE_ITEMS, SubKeyPass("T\\K"));
   EXPECT_TRUE(standin::KeyExists("T\\K\\b"));
 }
