@@ -63,6 +63,8 @@ LONG KeyTreeDeletion::DeleteHeld(HKEY key) const {
   // Through the handle, never by name: a name would follow a link, and the
   // key under the name may have been replaced since it was opened.
   if (deleteKey && toError) return static_cast<LONG>(toError(deleteKey(key)));
+  // Without it, only by the empty name, which reaches a link's target: so
+  // only a key known to be ordinary goes.
   if (!IsOrdinaryKey(key)) return ERROR_PROC_NOT_FOUND;
   return RegDeleteKeyA(key, "");
 }
