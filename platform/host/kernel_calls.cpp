@@ -52,7 +52,7 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR procName) {
 
 // The results the native key deletion gives; any other failure folds to
 // ERROR_MR_MID_NOT_FOUND, as the real fold does for a status it does not know.
-ULONG RtlNtStatusToDosError(NTSTATUS status) {
+ULONG WINAPI RtlNtStatusToDosError(NTSTATUS status) {
   switch (static_cast<uint32_t>(status)) {
     case STATUS_SUCCESS:
       return ERROR_SUCCESS;
