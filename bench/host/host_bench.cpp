@@ -68,7 +68,7 @@ class CallCounter {
   static std::string Short(standin::Call call) {
     std::string name = standin::CallName(call);  // "RegOpenKeyExA" -> "OpenKeyEx"
     if (name.back() == 'A') name.pop_back();
-    return name.substr(3);
+    return name.compare(0, 3, "Reg") == 0 ? name.substr(3) : name;  // "NtDeleteKey" stays
   }
   uint64_t before[kKinds] = {};
   uint64_t total[kKinds] = {};
