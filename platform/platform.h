@@ -11,6 +11,14 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
+// The native calls' result, which <windows.h> leaves to the native headers.
+typedef LONG NTSTATUS;
 #else
 #include "platform/host/host_windows.h"
 #endif
+
+// The native deletion of the key a handle holds, whatever it is (a registry
+// link included), and the fold of a native result into an error code. Both
+// are exported by "ntdll" and looked up at run time.
+typedef NTSTATUS(WINAPI* NtDeleteKeyFunction)(HANDLE key);
+typedef ULONG(WINAPI* RtlNtStatusToDosErrorFunction)(NTSTATUS status);

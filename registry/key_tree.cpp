@@ -12,6 +12,14 @@
 // nothing and needs no check first. Only the value pass must tell a link
 // from an ordinary key: a link keeps its target in its one value.
 //
+// Deleted through its handle means NtDeleteKey on that handle, the one call
+// that deletes exactly the key a handle holds. RegDeleteKeyA(handle, "")
+// opens the empty name relative to the handle anew, without
+// REG_OPTION_OPEN_LINK, and on Windows that open re-parses a link to its
+// target: the target would go, and the link would stay. Where NtDeleteKey
+// cannot be found, an ordinary key still goes that way, and a link (or a
+// key that may be one) stays.
+//
 // Each key costs an open, a deletion and a close when it is a leaf. To spend
 // no more on the others, the deletion remembers, level by level, how many
 // sub-keys the key it last deleted there had: a key expected to be a leaf
@@ -39,13 +47,27 @@ bool IsOrdinaryKey(HKEY key) {
   return rc == ERROR_SUCCESS && type != REG_LINK;
 }
 
-// Through the handle, never by name: a name would follow a link, and the
-// key under the name may have been replaced since it was opened.
-LONG DeleteHeld(RegistryKey& key) { return RegDeleteKeyA(key.Handle(), ""); }
-
 }  // namespace
 
-KeyTreeDeletion::KeyTreeDeletion() { std::memset(expected, 0, sizeof expected); }
+KeyTreeDeletion::KeyTreeDeletion() {
+  std::memset(expected, 0, sizeof expected);
+  HMODULE ntdll = GetModuleHandleA("ntdll");
+  // Through a generic function pointer: the signatures differ.
+  toError = reinterpret_cast<RtlNtStatusToDosErrorFunction>(
+      reinterpret_cast<void (*)()>(GetProcAddress(ntdll, "RtlNtStatusToDosError")));
+  deleteKey = reinterpret_cast<NtDeleteKeyFunction>(
+      reinterpret_cast<void (*)()>(GetProcAddress(ntdll, "NtDeleteKey")));
+}
+
+LONG KeyTreeDeletion::DeleteHeld(HKEY key) const {
+  // Through the handle, never by name: a name would follow a link, and the
+  // key under the name may have been replaced since it was opened.
+  if (deleteKey && toError) return static_cast<LONG>(toError(deleteKey(key)));
+  // Without it, only by the empty name, which reaches a link's target: so
+  // only a key known to be ordinary goes.
+  if (!IsOrdinaryKey(key)) return ERROR_PROC_NOT_FOUND;
+  return RegDeleteKeyA(key, "");
+}
 
 Status KeyTreeDeletion::DeleteTree(HKEY base, const char* subKey, int level) {
   if (!subKey) return StatusFromError(ERROR_INVALID_PARAMETER);
@@ -55,20 +77,20 @@ Status KeyTreeDeletion::DeleteTree(HKEY base, const char* subKey, int level) {
   // A key that denies full access is not walked, but it still goes when
   // it has no sub-keys: through a handle with just the rights for that.
   if (key.Open(base, subKey, DELETE | KEY_QUERY_VALUE, REG_OPTION_OPEN_LINK) != 0) return status;
-  return StatusFromError(DeleteHeld(key));
+  return StatusFromError(DeleteHeld(key.Handle()));
 }
 
 Status KeyTreeDeletion::DeleteOpened(RegistryKey& key, int level) {
   DWORD guess = level < kLevels ? expected[level] : kMany;
-  if (guess == 0 && DeleteHeld(key) == ERROR_SUCCESS) return 0;
+  if (guess == 0 && DeleteHeld(key.Handle()) == ERROR_SUCCESS) return 0;
   DWORD deleted = 0;
   DWORD stopAfter = guess != kMany ? guess : 0;
   LONG end = DeleteAllSubKeys(key, level, stopAfter, &deleted);
-  LONG rc = DeleteHeld(key);
+  LONG rc = DeleteHeld(key.Handle());
   if (rc != ERROR_SUCCESS && end == ERROR_SUCCESS) {
     // More sub-keys than expected: the rest of the walk, then the deletion.
     DeleteAllSubKeys(key, level, 0, &deleted);
-    rc = DeleteHeld(key);
+    rc = DeleteHeld(key.Handle());
   }
   if (level < kLevels) expected[level] = static_cast<uint8_t>(deleted < kMany ? deleted : kMany);
   // Only a key that stays keeps its values; its named ones go all the same,

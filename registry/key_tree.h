@@ -1,11 +1,12 @@
 // The tree deletion behind RegistryKey::DeleteKeyTree, and its two passes.
 //
 // Every key of the tree is opened with REG_OPTION_OPEN_LINK and deleted
-// through its own handle. Almost every key of a tree is a leaf, which
-// RegDeleteKeyA removes with all its values in one call; so a key is
-// walked (emptied of its sub-keys) only when it is expected to have
-// sub-keys or its deletion failed, and checked for a link and emptied of
-// its named values only when its deletion failed after the walk. What is left
+// through its own handle with NtDeleteKey, looked up at run time. Almost
+// every key of a tree is a leaf, which that call removes with all its
+// values at once; so a key is walked (emptied of its sub-keys) only when it
+// is expected to have sub-keys or its deletion failed, and checked for a
+// link and emptied of its named values only when its deletion failed after
+// the walk (without NtDeleteKey, also checked before every deletion). What is left
 // in the registry is what taking every key apart (its sub-keys, then its
 // named values, then the key) would leave.
 #pragma once
@@ -17,6 +18,7 @@
 
 class KeyTreeDeletion {
  public:
+  // Expects every key to be a leaf, and looks up the native deletion.
   KeyTreeDeletion();
 
   // Deletes `subKey` below `base` with everything below it; `level` is its
@@ -51,6 +53,15 @@ class KeyTreeDeletion {
  private:
   // The held key at `level`, opened with full access, with its tree.
   Status DeleteOpened(RegistryKey& key, int level);
+
+  // Deletes exactly the key `key` holds, a link as a link, with its values;
+  // it must have no sub-keys. Without the native deletion a key that is
+  // (or may be) a link stays (ERROR_PROC_NOT_FOUND). Returns the error.
+  LONG DeleteHeld(HKEY key) const;
+
+  // The native deletion and the fold of its result, or null when missing.
+  NtDeleteKeyFunction deleteKey;
+  RtlNtStatusToDosErrorFunction toError;
 
   // For each level, the number of sub-keys the key last deleted there had
   // (kMany: too many to count, or not known): the next key at the level is

@@ -7,6 +7,7 @@
 
 typedef uint32_t DWORD;
 typedef int32_t LONG;
+typedef uint32_t ULONG;
 typedef LONG LSTATUS;
 typedef int BOOL;
 typedef uint8_t BYTE;
@@ -26,6 +27,8 @@ struct HINSTANCE__;
 typedef HINSTANCE__* HMODULE;
 typedef intptr_t (*FARPROC)();
 typedef void* HANDLE;
+// The native calls' result: 0 for success, the top two bits set for an error.
+typedef LONG NTSTATUS;
 struct SECURITY_ATTRIBUTES;
 typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 
@@ -57,8 +60,15 @@ typedef FILETIME* PFILETIME;
 #define ERROR_ALREADY_EXISTS 183L
 #define ERROR_MORE_DATA 234L
 #define ERROR_NO_MORE_ITEMS 259L
+#define ERROR_MR_MID_NOT_FOUND 317L
 #define ERROR_KEY_DELETED 1018L
 #define ERROR_FILENAME_EXCED_RANGE 206L
+
+#define STATUS_SUCCESS ((NTSTATUS)0x00000000L)
+#define STATUS_INVALID_HANDLE ((NTSTATUS)0xC0000008L)
+#define STATUS_ACCESS_DENIED ((NTSTATUS)0xC0000022L)
+#define STATUS_CANNOT_DELETE ((NTSTATUS)0xC0000121L)
+#define STATUS_KEY_DELETED ((NTSTATUS)0xC000017CL)
 
 #define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
 #define GENERIC_WRITE 0x40000000
@@ -107,6 +117,10 @@ LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, cons
                     DWORD dataSize);
 LONG RegDeleteValueA(HKEY key, LPCSTR valueName);
 LONG RegDeleteKeyA(HKEY key, LPCSTR subKey);
+
+// Native calls, exported by "ntdll" and found there with GetProcAddress.
+NTSTATUS WINAPI NtDeleteKey(HANDLE key);
+ULONG WINAPI RtlNtStatusToDosError(NTSTATUS status);
 
 // Kernel.
 HMODULE GetModuleHandleA(LPCSTR moduleName);

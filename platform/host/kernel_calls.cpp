@@ -1,4 +1,5 @@
-// The stand-in's module calls, the thread's last error and lstrcpyA.
+// The stand-in's module calls, the thread's last error, the fold of a
+// native result into an error code, and lstrcpyA.
 
 #include <cstring>
 #include <string>
@@ -10,6 +11,13 @@
 
 namespace {
 HMODULE const kKernel32 = reinterpret_cast<HMODULE>(uintptr_t{0x7b000000});
+HMODULE const kNtdll = reinterpret_cast<HMODULE>(uintptr_t{0x7bc00000});
+
+// A function of the stand-in as the generic pointer GetProcAddress gives.
+template <typename Function>
+FARPROC AsProc(Function* function) {
+  return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(function));
+}
 thread_local DWORD lastError = 0;
 }  // namespace
 
@@ -20,6 +28,7 @@ HMODULE GetModuleHandleA(LPCSTR moduleName) {
   }
   std::string name = standin_impl::Upper(moduleName ? moduleName : "");
   if (name == "KERNEL32" || name == "KERNEL32.DLL") return kKernel32;
+  if (name == "NTDLL" || name == "NTDLL.DLL") return kNtdll;
   lastError = ERROR_MOD_NOT_FOUND;
   return nullptr;
 }
@@ -31,9 +40,32 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR procName) {
   }
   if (module == kKernel32 && procName && std::strcmp(procName, "GetLongPathNameA") == 0 &&
       standin_impl::LongPathFunctionPresent())
-    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&GetLongPathNameA));
+    return AsProc(&GetLongPathNameA);
+  if (module == kNtdll && procName && std::strcmp(procName, "NtDeleteKey") == 0 &&
+      standin_impl::NtDeleteKeyPresent())
+    return AsProc(&NtDeleteKey);
+  if (module == kNtdll && procName && std::strcmp(procName, "RtlNtStatusToDosError") == 0)
+    return AsProc(&RtlNtStatusToDosError);
   lastError = ERROR_PROC_NOT_FOUND;
   return nullptr;
+}
+
+// The results the native key deletion gives; any other failure folds to
+// ERROR_MR_MID_NOT_FOUND, as the real fold does for a status it does not know.
+ULONG WINAPI RtlNtStatusToDosError(NTSTATUS status) {
+  switch (static_cast<uint32_t>(status)) {
+    case STATUS_SUCCESS:
+      return ERROR_SUCCESS;
+    case static_cast<uint32_t>(STATUS_ACCESS_DENIED):
+    case static_cast<uint32_t>(STATUS_CANNOT_DELETE):
+      return ERROR_ACCESS_DENIED;
+    case static_cast<uint32_t>(STATUS_INVALID_HANDLE):
+      return ERROR_INVALID_HANDLE;
+    case static_cast<uint32_t>(STATUS_KEY_DELETED):
+      return ERROR_KEY_DELETED;
+    default:
+      return ERROR_MR_MID_NOT_FOUND;
+  }
 }
 
 LPSTR lstrcpyA(LPSTR destination, LPCSTR source) {

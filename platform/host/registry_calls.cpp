@@ -246,11 +246,38 @@ LONG RegDeleteKeyA(HKEY key, LPCSTR subKey) {
   LONG rc = Resolve(key, &base, &access);
   if (rc != ERROR_SUCCESS) return rc;
   if (subKey[0] == '\\') return ERROR_BAD_PATHNAME;
+  // The name is opened relative to the handle without REG_OPTION_OPEN_LINK,
+  // the empty one too: a handle that holds a link reaches its target.
   std::shared_ptr<Node> node = Walk(base, subKey);
+  if (node && node->link && SplitPath(subKey).empty()) node = LinkTarget(*node, 1);
   if (!node) return ERROR_FILE_NOT_FOUND;
   if (DWORD error = KeyFault(standin::Call::RegDeleteKeyA, *node)) return static_cast<LONG>(error);
   if (Refuses(*node, DELETE) || node == Root()) return ERROR_ACCESS_DENIED;
   if (node->children.size() > 0) return ERROR_ACCESS_DENIED;
   Unlink(*node);
   return ERROR_SUCCESS;
+}
+
+NTSTATUS WINAPI NtDeleteKey(HANDLE key) {
+  if (DWORD error = Gate(standin::Call::NtDeleteKey)) return static_cast<NTSTATUS>(error);
+  HKEY held = static_cast<HKEY>(key);
+  if (!held || IsPredefined(held)) return STATUS_INVALID_HANDLE;
+  std::shared_ptr<Node> node;
+  switch (ResolveWithAccess(held, DELETE, &node)) {
+    case ERROR_SUCCESS:
+      break;
+    case ERROR_KEY_DELETED:
+      return STATUS_KEY_DELETED;
+    case ERROR_ACCESS_DENIED:
+      return STATUS_ACCESS_DENIED;
+    default:
+      return STATUS_INVALID_HANDLE;
+  }
+  // Exactly the key held, a link included: nothing is opened anew, and the
+  // rights are those the handle was given when it was opened.
+  if (DWORD error = KeyFault(standin::Call::NtDeleteKey, *node))
+    return static_cast<NTSTATUS>(error);
+  if (node->children.size() > 0) return STATUS_CANNOT_DELETE;
+  Unlink(*node);
+  return STATUS_SUCCESS;
 }

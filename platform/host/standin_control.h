@@ -30,13 +30,15 @@ enum class Call {
   GetProcAddress,
   DeleteFileA,
   GetLongPathNameA,
+  NtDeleteKey,  // its faults' `error` is the NTSTATUS it returns
   Count
 };
 
 const char* CallName(Call call);
 
 // Empties the registry and the file table, closes every handle, clears
-// faults, counters and the hook, and makes the long-path function present.
+// faults, counters and the hook, and makes the long-path function and the
+// native key deletion present.
 void Reset();
 
 // Registry building.
@@ -112,6 +114,9 @@ void SetOpenHook(std::function<void(const std::string& keyPath)> hook);
 
 // Whether GetProcAddress finds the long-path function in "kernel32".
 void SetLongPathFunctionPresent(bool present);
+// Whether GetProcAddress finds NtDeleteKey in "ntdll" (RtlNtStatusToDosError
+// is always there).
+void SetNtDeleteKeyPresent(bool present);
 
 // File table. Paths compare without regard to letter case.
 void AddFile(const std::string& path);

@@ -24,6 +24,7 @@ struct Controls {
   std::vector<Fault> faults;
   std::function<void(standin::Call)> hook;
   bool inHook = false;
+  bool ntDeleteKeyPresent = true;
 };
 
 Controls& C() {
@@ -57,6 +58,8 @@ DWORD Gate(standin::Call call) {
   return error;
 }
 
+bool NtDeleteKeyPresent() { return C().ntDeleteKeyPresent; }
+
 }  // namespace standin_impl
 
 namespace standin {
@@ -75,7 +78,8 @@ const char* CallName(Call call) {
                                        "GetModuleHandleA",
                                        "GetProcAddress",
                                        "DeleteFileA",
-                                       "GetLongPathNameA"};
+                                       "GetLongPathNameA",
+                                       "NtDeleteKey"};
   size_t i = static_cast<size_t>(call);
   return i < sizeof(kNames) / sizeof(kNames[0]) ? kNames[i] : "?";
 }
@@ -100,5 +104,7 @@ void ClearFaults() {
 }
 
 void SetCallHook(std::function<void(Call)> hook) { C().hook = std::move(hook); }
+
+void SetNtDeleteKeyPresent(bool present) { C().ntDeleteKeyPresent = present; }
 
 }  // namespace standin

@@ -164,8 +164,12 @@ Shape ShapeOf(const std::function<void()>& build) {
 
 const DWORD kErrors[] = {ERROR_ACCESS_DENIED, ERROR_FILE_NOT_FOUND, ERROR_MORE_DATA,
                          ERROR_INVALID_HANDLE, ERROR_KEY_DELETED};
-const Call kKeyCalls[] = {Call::RegOpenKeyExA,    Call::RegEnumKeyExA, Call::RegEnumValueA,
-                          Call::RegQueryValueExA, Call::RegDeleteKeyA, Call::RegDeleteValueA};
+const Call kKeyCalls[] = {Call::RegOpenKeyExA, Call::RegEnumKeyExA, Call::RegEnumValueA,
+                          Call::RegQueryValueExA, Call::RegDeleteValueA};
+// What the native deletion of a held key can give.
+const DWORD kNativeErrors[] = {
+    static_cast<DWORD>(STATUS_ACCESS_DENIED), static_cast<DWORD>(STATUS_CANNOT_DELETE),
+    static_cast<DWORD>(STATUS_INVALID_HANDLE), static_cast<DWORD>(STATUS_KEY_DELETED)};
 
 // Every lasting fault a deletion can meet: every call on every key, each
 // value deletion, and opens refused only for full access, with every error.
@@ -182,6 +186,8 @@ std::vector<std::function<void()>> SingleFaults(const Shape& shape) {
         standin::FailOnKey(Call::RegOpenKeyExA, key, error, "", DELETE | KEY_QUERY_VALUE);
       });
     }
+    for (DWORD status : kNativeErrors)
+      faults.push_back([=] { standin::FailOnKey(Call::NtDeleteKey, key, status); });
   }
   for (const auto& value : shape.values)
     faults.push_back([=] {

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "support/test_registry.h"
+
 namespace reference {
 
 namespace {
@@ -67,7 +69,7 @@ int32_t DeleteKeyTree(HKEY base, const char* subKey) {
     EmptyOfSubKeys(key);
     if (IsOrdinary(key)) EmptyOfValues(key);
   }
-  LONG deleted = RegDeleteKeyA(key, "");
+  LONG deleted = test_support::DeleteHeldKey(key);
   RegCloseKey(key);
   return Folded(deleted);
 }

@@ -69,7 +69,7 @@ TEST_F(HostRegistryTest, OnlyAKeyThatStaysIsCheckedForALinkAndEmptied) {
 
   standin::Reset();
   BuildTree();
-  standin::FailOnKey(standin::Call::RegDeleteKeyA, "T\\Doomed\\A", ERROR_ACCESS_DENIED);
+  standin::FailOnKey(standin::Call::NtDeleteKey, "T\\Doomed\\A", STATUS_ACCESS_DENIED);
   EXPECT_EQ(static_cast<Status>(0x80070005), DeleteDoomed());
   // "A" and, in turn, "Doomed" stay. "A" is met again after each sibling
   // that went (B, C) and checked each time; each is emptied once.
@@ -115,7 +115,7 @@ TEST_P(TreeCallCountTest, EachKeyCostsTheCallsItsExpectationsAllow) {
   EXPECT_EQ("T\n", standin::Dump());
   EXPECT_EQ(row.opens, standin::CallCount(standin::Call::RegOpenKeyExA) - parentOpens);
   EXPECT_EQ(row.enums, standin::CallCount(standin::Call::RegEnumKeyExA));
-  EXPECT_EQ(row.deletions, standin::CallCount(standin::Call::RegDeleteKeyA));
+  EXPECT_EQ(row.deletions, standin::CallCount(standin::Call::NtDeleteKey));
   EXPECT_EQ(0u, standin::CallCount(standin::Call::RegQueryValueExA));
   EXPECT_EQ(0u, standin::CallCount(standin::Call::RegEnumValueA));
 }
@@ -149,6 +149,79 @@ INSTANTIATE_TEST_SUITE_P(
 
     [](const ::testing::TestParamInfo<TreeCallsRow>& row) { return std::string(row.param.what); });
 
+// How the native deletion is found decides what a link in the tree costs:
+// found, the link goes as a link; missing (or its result cannot be
+// folded), the link stays with its value and its ancestors, and every
+// ordinary key beside it still goes. The target is never touched.
+struct NativeLookupRow {
+  const char* what;
+  std::function<void()> arrange;
+  bool linksGo;
+};
+
+class NativeLookupTest : public HostRegistryTest,
+                         public ::testing::WithParamInterface<NativeLookupRow> {};
+
+TEST_P(NativeLookupTest, LinkGoesOnlyThroughTheNativeDeletion) {
+  const NativeLookupRow& row = GetParam();
+  const std::string root = standin::kClassesRootNtPath;
+  BuildTree();
+  standin::SetString("Outside\\Leaf", "n", "keep");
+  standin::SetString("Outside\\Victim\\Child", "n", "keep");
+  standin::CreateLink("T\\Doomed\\A\\Leaf", root + "\\Outside\\Leaf");
+  standin::CreateLink("T\\Doomed\\Victim", root + "\\Outside\\Victim");
+  standin::CreateLink("T\\Doomed\\Dangling", root + "\\Outside\\Missing");
+  // "Outside" sorts before "T": the dump's lines up to "T".
+  auto outsidePart = [](const std::string& dump) { return dump.substr(0, dump.find("\nT\n")); };
+  std::string outside = outsidePart(standin::Dump());
+  row.arrange();
+  {
+    RegistryKey parent(HKEY_CLASSES_ROOT, "T\\Doomed");
+    EXPECT_EQ(row.linksGo ? 0 : StatusFromError(ERROR_PROC_NOT_FOUND),
+              parent.DeleteKeyTree("Dangling"));
+  }
+  EXPECT_EQ(row.linksGo ? 0 : StatusFromError(ERROR_ACCESS_DENIED), DeleteDoomed());
+  standin::ClearFaults();
+  EXPECT_EQ(outside, outsidePart(standin::Dump()));
+  EXPECT_TRUE(standin::KeyExists("T\\Kept"));
+  EXPECT_EQ(!row.linksGo, standin::KeyExists("T\\Doomed\\A\\Leaf"));
+  EXPECT_EQ(!row.linksGo, standin::KeyExists("T\\Doomed\\Victim"));
+  EXPECT_EQ(!row.linksGo, standin::KeyExists("T\\Doomed\\Dangling"));
+  EXPECT_FALSE(standin::KeyExists("T\\Doomed\\A\\A1"));
+  EXPECT_FALSE(standin::KeyExists("T\\Doomed\\B"));
+  EXPECT_FALSE(standin::KeyExists("T\\Doomed\\C"));
+  if (!row.linksGo) {
+    EXPECT_FALSE(test_support::ValueExists(HKEY_CLASSES_ROOT, "T\\Doomed", "Named"));
+    std::string target;
+    EXPECT_TRUE(standin::ResolvePath("T\\Doomed\\Victim", true, &target));
+    EXPECT_EQ("Outside\\Victim", target);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lookups, NativeLookupTest,
+    ::testing::Values(NativeLookupRow{"found", [] {}, true},
+                      NativeLookupRow{"NtDeleteKeyMissing",
+                                      [] { standin::SetNtDeleteKeyPresent(false); }, false},
+                      NativeLookupRow{"foldMissing",
+                                      [] {
+                                        // the first lookup of each deletion is the fold's
+                                        for (int n = 1; n <= 3; n += 2)
+                                          standin::FailCall(standin::Call::GetProcAddress, n,
+                                                            ERROR_PROC_NOT_FOUND);
+                                      },
+                                      false},
+                      NativeLookupRow{"ntdllNotFound",
+                                      [] {
+                                        for (int n = 1; n <= 2; ++n)
+                                          standin::FailCall(standin::Call::GetModuleHandleA, n,
+                                                            ERROR_MOD_NOT_FOUND);
+                                      },
+                                      false}),
+    [](const ::testing::TestParamInfo<NativeLookupRow>& row) {
+      return std::string(row.param.what);
+    });
+
 // A deletion made in memory that held something else still expects every
 // key to be a leaf at first.
 TEST_F(HostRegistryTest, DeletionInDirtyMemoryStartsExpectingLeaves) {
@@ -159,7 +232,7 @@ TEST_F(HostRegistryTest, DeletionInDirtyMemoryStartsExpectingLeaves) {
   RegistryKey parent(HKEY_CLASSES_ROOT, "T");
   EXPECT_EQ(0, deletion->DeleteTree(parent.Handle(), "Doomed"));
   EXPECT_EQ(0u, standin::CallCount(standin::Call::RegEnumKeyExA));
-  EXPECT_EQ(1u, standin::CallCount(standin::Call::RegDeleteKeyA));
+  EXPECT_EQ(1u, standin::CallCount(standin::Call::NtDeleteKey));
   deletion->~KeyTreeDeletion();
 }
 
@@ -219,8 +292,8 @@ INSTANTIATE_TEST_SUITE_P(
                                         "T\\Doomed\\Link",
                                         std::string(standin::kClassesRootNtPath) + "\\Outside");
                                     standin::SetString("Outside", "Named", "v");
-                                    standin::FailOnKey(standin::Call::RegDeleteKeyA,
-                                                       "T\\Doomed\\Link", ERROR_ACCESS_DENIED);
+                                    standin::FailOnKey(standin::Call::NtDeleteKey,
+                                                       "T\\Doomed\\Link", STATUS_ACCESS_DENIED);
                                   },
                                   "T\\Doomed\\Link",
                                   {},
@@ -354,15 +427,15 @@ TEST_F(HostRegistryTest, SubKeyPassWalksToTheEndAndRemembersFromLevelZero) {
   standin::CreateKey("T\\K\\leaf");
   EXPECT_EQ(ERROR_NO_MORE_ITEMS, SubKeyPass("T\\K"));
   EXPECT_EQ("T\nT\\K\n", standin::Dump());
-  EXPECT_EQ(1025u, standin::CallCount(standin::Call::RegDeleteKeyA));
+  EXPECT_EQ(1025u, standin::CallCount(standin::Call::NtDeleteKey));
 }
 
 TEST_F(HostRegistryTest, SubKeyPassEndsWhenDeletionsFailRepeatedly) {
   for (const char* name : {"a", "b", "c"}) standin::CreateKey(std::string("T\\K\\") + name);
-  // Every RegDeleteKeyA fails: without passing over failed entries the pass
+  // Every deletion fails: without passing over failed entries the pass
   // would meet "a" at index 0 for ever.
   for (int n = 1; n <= 50; ++n)
-    standin::FailCall(standin::Call::RegDeleteKeyA, n, ERROR_ACCESS_DENIED);
+    standin::FailCall(standin::Call::NtDeleteKey, n, STATUS_ACCESS_DENIED);
   EXPECT_EQ(ERROR_NO_MORE_ITEMS, SubKeyPass("T\\K"));
   EXPECT_TRUE(standin::KeyExists("T\\K\\b"));
 }

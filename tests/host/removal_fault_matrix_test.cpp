@@ -133,6 +133,9 @@ std::vector<DWORD> ErrorsOf(Call call) {
       return {ERROR_MOD_NOT_FOUND};
     case Call::GetProcAddress:
       return {ERROR_PROC_NOT_FOUND};
+    case Call::NtDeleteKey:  // native results
+      return {static_cast<DWORD>(STATUS_ACCESS_DENIED), static_cast<DWORD>(STATUS_CANNOT_DELETE),
+              static_cast<DWORD>(STATUS_INVALID_HANDLE), static_cast<DWORD>(STATUS_KEY_DELETED)};
     default:
       return {ERROR_ACCESS_DENIED, ERROR_FILE_NOT_FOUND, ERROR_MORE_DATA, ERROR_INVALID_HANDLE,
               ERROR_KEY_DELETED};

@@ -329,7 +329,8 @@ INSTANTIATE_TEST_SUITE_P(
                       InjectedFault{standin::Call::RegEnumValueA, ERROR_KEY_DELETED},
                       InjectedFault{standin::Call::RegQueryValueExA, ERROR_MORE_DATA},
                       InjectedFault{standin::Call::RegDeleteValueA, ERROR_ACCESS_DENIED},
-                      InjectedFault{standin::Call::RegDeleteKeyA, ERROR_ACCESS_DENIED},
+                      InjectedFault{standin::Call::NtDeleteKey,
+                                    static_cast<DWORD>(STATUS_ACCESS_DENIED)},
                       InjectedFault{standin::Call::GetLongPathNameA, ERROR_FILE_NOT_FOUND},
                       InjectedFault{standin::Call::DeleteFileA, ERROR_ACCESS_DENIED}));
 

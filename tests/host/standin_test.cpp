@@ -200,13 +200,80 @@ TEST_F(StandinTest, FaultsFireOnTheChosenCallOnly) {
   EXPECT_EQ(3u, standin::CallCount(standin::Call::RegOpenKeyExA));
 }
 
-TEST_F(StandinTest, LongPathFunctionCanBeMissing) {
+TEST_F(StandinTest, LongPathFunctionAndNativeDeletionCanBeMissing) {
   HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
   ASSERT_NE(nullptr, kernel);
   EXPECT_NE(nullptr, GetProcAddress(kernel, "GetLongPathNameA"));
   standin::SetLongPathFunctionPresent(false);
   EXPECT_EQ(nullptr, GetProcAddress(kernel, "GetLongPathNameA"));
   EXPECT_EQ(nullptr, GetModuleHandleA("nosuch"));
+  HMODULE ntdll = GetModuleHandleA("ntdll");
+  ASSERT_NE(nullptr, ntdll);
+  EXPECT_EQ(ntdll, GetModuleHandleA("NTDLL.DLL"));
+  EXPECT_EQ(nullptr, GetProcAddress(kernel, "NtDeleteKey"));
+  EXPECT_NE(nullptr, GetProcAddress(ntdll, "NtDeleteKey"));
+  standin::SetNtDeleteKeyPresent(false);
+  EXPECT_EQ(nullptr, GetProcAddress(ntdll, "NtDeleteKey"));
+  EXPECT_NE(nullptr, GetProcAddress(ntdll, "RtlNtStatusToDosError"));
+}
+
+// A handle held on a link: RegDeleteKeyA(handle, "") opens the empty name
+// anew without the open-link flag and, as on Windows (not under Wine),
+// reaches the link's target; NtDeleteKey deletes the key the handle holds.
+struct HeldLinkRow {
+  const char* what;
+  const char* target;  // below the classes root
+  LONG byEmptyName;
+  bool targetStays;
+};
+
+TEST_F(StandinTest, HeldLinkIsFollowedByTheEmptyNameAndDeletedByNtDeleteKey) {
+  const HeldLinkRow rows[] = {
+      {"target with a sub-key", "T\\Victim", ERROR_ACCESS_DENIED, true},
+      {"childless target", "T\\Leaf", ERROR_SUCCESS, false},
+      {"protected childless target", "T\\Owned", ERROR_ACCESS_DENIED, true},
+      {"dangling", "T\\Missing", ERROR_FILE_NOT_FOUND, false},
+  };
+  for (const HeldLinkRow& row : rows) {
+    standin::Reset();
+    standin::SetString("T\\Victim\\Child", "v", "x");
+    standin::SetString("T\\Leaf", "v", "x");
+    standin::SetString("T\\Owned", "v", "x");
+    standin::DenyAccess("T\\Owned", KEY_READ);
+    standin::CreateLink("L", std::string(standin::kClassesRootNtPath) + "\\" + row.target);
+    HKEY link = 0;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegOpenKeyExA(HKEY_CLASSES_ROOT, "L", REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS, &link));
+    EXPECT_EQ(row.byEmptyName, RegDeleteKeyA(link, "")) << row.what;
+    EXPECT_EQ(row.targetStays, standin::KeyExists(row.target)) << row.what;
+    EXPECT_TRUE(standin::KeyExists("L")) << row.what;
+    EXPECT_EQ(STATUS_SUCCESS, NtDeleteKey(link)) << row.what;
+    EXPECT_FALSE(standin::KeyExists("L")) << row.what;
+    EXPECT_EQ(row.targetStays, standin::KeyExists(row.target)) << row.what;
+    EXPECT_EQ(STATUS_KEY_DELETED, NtDeleteKey(link)) << row.what;
+    RegCloseKey(link);
+  }
+}
+
+TEST_F(StandinTest, NtDeleteKeyRefusalsAndTheirErrors) {
+  standin::CreateKey("P\\C");
+  HKEY parent = Open("P");
+  HKEY child = 0;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(parent, "C", 0, KEY_READ, &child));
+  EXPECT_EQ(STATUS_CANNOT_DELETE, NtDeleteKey(parent));
+  EXPECT_EQ(STATUS_ACCESS_DENIED, NtDeleteKey(child));  // no DELETE right
+  EXPECT_EQ(STATUS_INVALID_HANDLE, NtDeleteKey(HKEY_CLASSES_ROOT));
+  EXPECT_EQ(STATUS_INVALID_HANDLE, NtDeleteKey(reinterpret_cast<HANDLE>(uintptr_t{0x1234})));
+  EXPECT_EQ(STATUS_INVALID_HANDLE, NtDeleteKey(nullptr));
+  RegCloseKey(child);
+  EXPECT_TRUE(standin::KeyExists("P\\C"));
+  EXPECT_EQ(0u, RtlNtStatusToDosError(STATUS_SUCCESS));
+  EXPECT_EQ(static_cast<ULONG>(ERROR_ACCESS_DENIED), RtlNtStatusToDosError(STATUS_CANNOT_DELETE));
+  EXPECT_EQ(static_cast<ULONG>(ERROR_ACCESS_DENIED), RtlNtStatusToDosError(STATUS_ACCESS_DENIED));
+  EXPECT_EQ(static_cast<ULONG>(ERROR_INVALID_HANDLE), RtlNtStatusToDosError(STATUS_INVALID_HANDLE));
+  EXPECT_EQ(static_cast<ULONG>(ERROR_KEY_DELETED), RtlNtStatusToDosError(STATUS_KEY_DELETED));
+  EXPECT_EQ(static_cast<ULONG>(ERROR_MR_MID_NOT_FOUND), RtlNtStatusToDosError(5));
+  RegCloseKey(parent);
 }
 
 // Where the platform's own behaviour (registry_link_test.cpp) does not

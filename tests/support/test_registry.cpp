@@ -89,11 +89,21 @@ void DeleteTreeBelow(HKEY parent, const char* name) {
     DeleteTreeBelow(key, child);
     if (KeyOrLinkExists(key, child)) ++index;  // cannot go: step over it
   }
-  RegDeleteKeyA(key, "");
+  DeleteHeldKey(key);
   RegCloseKey(key);
 }
 
 }  // namespace
+
+LONG DeleteHeldKey(HKEY key) {
+  HMODULE ntdll = GetModuleHandleA("ntdll");
+  auto deleteKey = reinterpret_cast<NtDeleteKeyFunction>(
+      reinterpret_cast<void (*)()>(GetProcAddress(ntdll, "NtDeleteKey")));
+  auto toError = reinterpret_cast<RtlNtStatusToDosErrorFunction>(
+      reinterpret_cast<void (*)()>(GetProcAddress(ntdll, "RtlNtStatusToDosError")));
+  if (!deleteKey || !toError) return ERROR_PROC_NOT_FOUND;
+  return static_cast<LONG>(toError(deleteKey(key)));
+}
 
 void DeleteTree(HKEY root, const std::string& path) { DeleteTreeBelow(root, path.c_str()); }
 

@@ -26,6 +26,10 @@ bool ValueExists(HKEY root, const std::string& path, const std::string& name);
 // Removes the key and everything below it; a missing key is fine. Links
 // are removed as links, never followed.
 void DeleteTree(HKEY root, const std::string& path);
+// Deletes exactly the key `key` holds (a link as a link) with NtDeleteKey,
+// looked up in "ntdll"; the error its result folds to (ERROR_PROC_NOT_FOUND
+// when either native call is missing).
+LONG DeleteHeldKey(HKEY key);
 // A registry link at `path` that leads to `target`, a path below
 // HKEY_CLASSES_ROOT that need not exist.
 void CreateLink(HKEY root, const std::string& path, const std::string& target);
