@@ -19,6 +19,14 @@ const Node* OnlyCopy(const View& view, bool values) {
   return nullptr;
 }
 
+// The user's copy of a key of the machine's classes: the user's key at the
+// same stored path. A link in the machine's classes so leads to the merged
+// key at its target.
+std::shared_ptr<Node> UserCopy(const Node& machine) {
+  if (UserRoot()->children.empty()) return nullptr;
+  return Walk(UserRoot(), StoredPath(machine), Links::Raw);
+}
+
 }  // namespace
 
 View ClassesRootView() {
@@ -36,8 +44,7 @@ std::shared_ptr<Node> Held(const View& view) {
 
 void Refresh(View* view) {
   if (!view->merged || view->user || !view->machine || view->machine->deleted) return;
-  if (UserRoot()->children.empty()) return;
-  view->user = Walk(UserRoot(), StoredPath(*view->machine), Links::Raw);
+  view->user = UserCopy(*view->machine);
 }
 
 bool IsHiveRoot(HKEY key) { return key == HKEY_LOCAL_MACHINE || key == HKEY_CURRENT_USER; }
@@ -60,8 +67,11 @@ bool EnterClasses(HKEY key, std::string* path, View* view) {
 View WalkView(const View& from, const std::string& path, Links links) {
   View to;
   to.merged = from.merged;
-  if (from.user) to.user = Walk(from.user, path, links);
   if (from.machine) to.machine = Walk(from.machine, path, links);
+  if (from.merged && to.machine)
+    to.user = UserCopy(*to.machine);
+  else if (from.user)
+    to.user = Walk(from.user, path, links);
   return to;
 }
 

@@ -36,7 +36,10 @@ bool IsHiveRoot(HKEY key);
 // taken off the front of `*path`; false when the path leads elsewhere.
 bool EnterClasses(HKEY key, std::string* path, View* view);
 
-// Walks a relative path in each copy of `from`.
+// Walks a relative path in each copy of `from`. Where the machine's copy is
+// found, the user's is the user's key at its stored path (links in the
+// machine's classes lead to the merged key at their target); where not,
+// the path goes on in the user's copy alone.
 View WalkView(const View& from, const std::string& path, Links links);
 
 // The sub-key at `index` in the union of both copies' sub-keys, ordered by
