@@ -67,7 +67,11 @@ bool EnterClasses(HKEY key, std::string* path, View* view) {
 View WalkView(const View& from, const std::string& path, Links links) {
   View to;
   to.merged = from.merged;
-  if (from.machine) to.machine = Walk(from.machine, path, links);
+  // The user's copy held over a link of the machine's, itself held: names
+  // below it reach the user's copy alone, as a link has no sub-keys.
+  bool belowLink = from.merged && from.user && from.machine && from.machine->link &&
+                   !SplitPath(path).empty();
+  if (from.machine && !belowLink) to.machine = Walk(from.machine, path, links);
   if (from.merged && to.machine)
     to.user = UserCopy(*to.machine);
   else if (from.user)
