@@ -51,8 +51,7 @@ void RemoveInstanceEntry(const char* managerClsid, RegistryKey& workKey, char* n
 void RemoveServerFile(RegistryKey& workKey, char* nameBuffer, char* valueBuffer,
                       char* longPathBuffer) {
   ComposeKeyPath(nameBuffer, kMachineClassRoot, TargetFilterClsid, "");
-  workKey.Open(HKEY_LOCAL_MACHINE, nameBuffer, KEY_ALL_ACCESS);
-  if (!workKey.Handle()) return;
+  if (workKey.Open(HKEY_LOCAL_MACHINE, nameBuffer, KEY_ALL_ACCESS) != 0) return;
   ComposeKeyPath(nameBuffer, kMachineClassRoot, TargetFilterClsid, "\\InprocServer32");
   workKey.Open(HKEY_LOCAL_MACHINE, nameBuffer, KEY_ALL_ACCESS);
   if (!workKey.Handle()) return;
