@@ -274,7 +274,7 @@ struct UserClassCase {
   const char* label;
   bool machine;  // the machine's registration, naming the filter's file
   enum { kNone, kSystemFile, kSameFile } user;
-  enum { kOpen, kServerReadable, kClassKeyReadable } machineProtection;
+  enum { kOpen, kServerReadable, kClassKeyReadable, kUsersClassKeyReadable } protection;
   bool fileGoes;           // the filter's file, in the first run
   bool machineKeyLeft[2];  // the machine's class key after each run
   bool machineServerLeft;  // its "InprocServer32" after both runs
@@ -300,16 +300,19 @@ TEST_P(UserClassTest, OnlyTheMachinesRegistrationNamesTheFileToDelete) {
     standin::SetUserString(classKey + "\\Settings", "Mode", "user");
     standin::SetUserString(server, "", c.user == UserClassCase::kSameFile ? file : system);
   }
-  if (c.machineProtection == UserClassCase::kServerReadable) standin::DenyAccess(server, KEY_READ);
-  if (c.machineProtection == UserClassCase::kClassKeyReadable)
-    standin::DenyAccess(classKey, KEY_READ);
+  if (c.protection == UserClassCase::kServerReadable) standin::DenyAccess(server, KEY_READ);
+  if (c.protection == UserClassCase::kClassKeyReadable) standin::DenyAccess(classKey, KEY_READ);
+  // The class key as HKEY_CLASSES_ROOT shows it may not be changed: it
+  // stays, with everything below it, in both classes.
+  bool userKeyStays = c.protection == UserClassCase::kUsersClassKeyReadable;
+  if (userKeyStays) standin::DenyUserAccess(classKey, KEY_READ);
 
   for (int run = 0; run < 2; ++run) {
     RunRemoval();
     EXPECT_EQ(c.fileGoes, !FileExists(file)) << c.label << ", run " << run + 1;
     EXPECT_TRUE(FileExists(system)) << c.label << ", run " << run + 1;
     EXPECT_TRUE(FileExists(neighbour_)) << c.label << ", run " << run + 1;
-    EXPECT_FALSE(standin::UserKeyExists(classKey)) << c.label << ", run " << run + 1;
+    EXPECT_EQ(userKeyStays, standin::UserKeyExists(classKey)) << c.label << ", run " << run + 1;
     EXPECT_EQ(c.machineKeyLeft[run], standin::KeyExists(classKey))
         << c.label << ", run " << run + 1;
     EXPECT_FALSE(standin::KeyExists(InstanceEntryPath())) << c.label << ", run " << run + 1;
@@ -342,6 +345,13 @@ INSTANTIATE_TEST_SUITE_P(
                                     false,
                                     {true, true},
                                     false},
+                      UserClassCase{"user's names a system file, user's class key readable",
+                                    true,
+                                    UserClassCase::kSystemFile,
+                                    UserClassCase::kUsersClassKeyReadable,
+                                    false,
+                                    {true, true},
+                                    true},
                       UserClassCase{"both name the filter's file",
                                     true,
                                     UserClassCase::kSameFile,
