@@ -69,8 +69,8 @@ View WalkView(const View& from, const std::string& path, Links links) {
   to.merged = from.merged;
   // The user's copy held over a link of the machine's, itself held: names
   // below it reach the user's copy alone, as a link has no sub-keys.
-  bool belowLink = from.merged && from.user && from.machine && from.machine->link &&
-                   !SplitPath(path).empty();
+  bool belowLink =
+      from.merged && from.user && from.machine && from.machine->link && !SplitPath(path).empty();
   if (from.machine && !belowLink) to.machine = Walk(from.machine, path, links);
   if (from.merged && to.machine)
     to.user = UserCopy(*to.machine);
