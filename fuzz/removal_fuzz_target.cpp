@@ -54,7 +54,7 @@ class Builder {
   }
 
   void Run() {
-    while (!in_.Done() && keys_.size() < kMaxKeys) Step();
+    while (!in_.Done() && KeyCount() < kMaxKeys) Step();
   }
 
   removal_check::FaultPlan plan;
@@ -90,10 +90,26 @@ class Builder {
 
   std::string PickKey() { return keys_[in_.Word() % keys_.size()]; }
 
+  // Keys and values go to the machine's classes, or while `user_` is set to
+  // the user's own, which HKEY_CLASSES_ROOT shows over them.
   void AddKey(const std::string& path) {
+    if (user_) {
+      standin::CreateUserKey(path);
+      userKeys_.push_back(path);
+      return;
+    }
     standin::CreateKey(path);
     keys_.push_back(path);
   }
+
+  void Set(const std::string& path, const std::string& name, DWORD type, const std::string& data) {
+    if (user_)
+      standin::SetUserValue(path, name, type, data);
+    else
+      standin::SetValue(path, name, type, data);
+  }
+
+  size_t KeyCount() const { return keys_.size() + userKeys_.size(); }
 
   // The manager's name as it may be stored: exact, in other case, with a
   // trailing blank, without terminator, with bytes after an inner NUL.
@@ -139,10 +155,10 @@ class Builder {
 
   void Tree(const std::string& at, int depth) {
     size_t width = 1 + in_.Below(4);
-    for (size_t i = 0; i < width && keys_.size() < kMaxKeys; ++i) {
+    for (size_t i = 0; i < width && KeyCount() < kMaxKeys; ++i) {
       std::string child = at + "\\" + Name();
       AddKey(child);
-      if (in_.Below(2)) standin::SetValue(child, in_.Below(3) ? Name() : "", Type(), Data());
+      if (in_.Below(2)) Set(child, in_.Below(3) ? Name() : "", Type(), Data());
       if (depth > 0 && in_.Below(3)) Tree(child, depth - 1);
     }
   }
@@ -211,6 +227,47 @@ class Builder {
                       terminated ? path + '\0' : path);
   }
 
+  // The user's own classes: a registration of the filter naming a file of
+  // its own or the machine's, copies of keys the machine's classes hold and
+  // trees below them, a class manager, a protected key. Every program the
+  // user runs can write them.
+  void UserClasses() {
+    user_ = true;
+    switch (in_.Below(5)) {
+      case 0: {
+        std::string path = in_.Below(2) ? "C:\\Windows\\System32\\" + Name() + ".dll"
+                                        : "C:\\Filters\\Sample Filter.dll";
+        if (in_.Below(4)) standin::AddFile(path);
+        AddKey(kClassKey + "\\InprocServer32");
+        Set(kClassKey + "\\InprocServer32", "", in_.Below(5) ? REG_SZ : Type(), path + '\0');
+        break;
+      }
+      case 1: {
+        std::string key = PickKey();
+        AddKey(key);
+        if (in_.Below(2)) Set(key, in_.Below(3) ? Name() : "", Type(), Data());
+        break;
+      }
+      case 2:
+        Tree(in_.Below(2) ? PickKey() : kClassKey, static_cast<int>(in_.Below(4)));
+        break;
+      case 3: {
+        // A class key of its own, or the user's copy of any key the
+        // machine's classes hold, taken for the class manager.
+        std::string key = in_.Below(2) ? "CLSID\\" + Name() : PickKey();
+        AddKey(key);
+        Set(key, "", REG_SZ, ManagerValue());
+        if (in_.Below(2)) Tree(key + "\\Instance\\" + TargetFilterClsid, 1);
+        break;
+      }
+      default:
+        if (!userKeys_.empty())
+          standin::DenyUserAccess(userKeys_[in_.Word() % userKeys_.size()],
+                                  in_.Below(2) ? KEY_READ : 0);
+    }
+    user_ = false;
+  }
+
   void Fault() {
     static const DWORD kErrors[] = {ERROR_ACCESS_DENIED,     ERROR_FILE_NOT_FOUND,
                                     ERROR_MORE_DATA,         ERROR_INVALID_HANDLE,
@@ -267,11 +324,14 @@ class Builder {
         Fault();
         break;
       case 10:
-        standin::SetLongPathFunctionPresent(false);
+        if (in_.Below(2))
+          standin::SetLongPathFunctionPresent(false);
+        else
+          UserClasses();
         break;
       default: {  // a deep chain
         std::string key = PickKey();
-        for (uint32_t i = in_.Below(64); i > 0 && keys_.size() < kMaxKeys; --i) {
+        for (uint32_t i = in_.Below(64); i > 0 && KeyCount() < kMaxKeys; --i) {
           key += "\\" + Name();
           AddKey(key);
         }
@@ -281,6 +341,8 @@ class Builder {
 
   Input& in_;
   std::vector<std::string> keys_;
+  std::vector<std::string> userKeys_;
+  bool user_ = false;
 };
 
 [[noreturn]] void Fail(const std::vector<std::string>& problems) {

@@ -19,13 +19,12 @@ std::string Upper(std::string s) {
 // The key path of a snapshot entry.
 std::string KeyOf(const std::string& entry) { return entry.substr(0, entry.find('|')); }
 
-// The default value of the key at `path` as REG_SZ text up to its first NUL;
-// false when the key cannot be opened or the value is missing or of another
-// type. Reads through the platform, as the program does.
-bool ReadDefaultString(const std::string& path, std::string* text) {
+// The default value of the key at `path` below `root` as REG_SZ text up to
+// its first NUL; false when the key cannot be opened or the value is missing
+// or of another type. Reads through the platform, as the program does.
+bool ReadDefaultString(HKEY root, const std::string& path, std::string* text) {
   HKEY key = 0;
-  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-    return false;
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
   DWORD type = REG_NONE;
   DWORD size = 0;
   LONG rc = RegQueryValueExA(key, "", nullptr, &type, nullptr, &size);
@@ -38,7 +37,36 @@ bool ReadDefaultString(const std::string& path, std::string* text) {
   return true;
 }
 
+// Every path at which a view through HKEY_CLASSES_ROOT of `path` may reach
+// the user's copy: where the machine's key is found, the user's copy is the
+// user's key at its stored path, so each level at which the machine's links
+// may have been followed gives one.
+std::vector<std::string> UserCopyPaths(const std::string& path) {
+  std::vector<std::string> paths{path};
+  for (size_t end = path.find('\\');; end = path.find('\\', end + 1)) {
+    std::string prefix = path.substr(0, end);
+    std::string rest = end == std::string::npos ? std::string() : path.substr(end);
+    for (bool followLast : {true, false}) {
+      std::string resolved;
+      if (standin::ResolvePath(prefix, followLast, &resolved)) paths.push_back(resolved + rest);
+    }
+    if (end == std::string::npos) break;
+  }
+  return paths;
+}
+
+// The server path `stored` and its long form, upper-cased.
+void AddServerFile(const std::string& stored, std::vector<std::string>* files) {
+  if (stored.empty()) return;
+  files->push_back(Upper(stored));
+  char longPath[4096];
+  DWORD length = GetLongPathNameA(stored.c_str(), longPath, sizeof longPath);
+  if (length > 0 && length < sizeof longPath) files->push_back(Upper(longPath));
+}
+
 }  // namespace
+
+const char kUserPrefix[] = "HKCU:";
 
 bool IsAtOrBelow(const std::string& path, const std::string& key) {
   if (path.size() < key.size()) return false;
@@ -58,6 +86,15 @@ Snapshot Take() {
       snapshot.entries.push_back(key);
     }
   }
+  std::istringstream user(standin::DumpUser());
+  while (std::getline(user, line)) {
+    if (line.compare(0, 3, "  \"") == 0) {
+      snapshot.entries.push_back(kUserPrefix + key + "|" + line);
+    } else {
+      key = line;
+      snapshot.entries.push_back(kUserPrefix + key);
+    }
+  }
   for (const std::string& file : standin::Files()) snapshot.files.push_back(Upper(file));
   std::sort(snapshot.entries.begin(), snapshot.entries.end());
   std::sort(snapshot.files.begin(), snapshot.files.end());
@@ -68,6 +105,7 @@ Targets FindTargets() {
   Targets targets;
   const std::string classKey = std::string("CLSID\\") + TargetFilterClsid;
   standin::ResolvePath(classKey, false, &targets.classKey);
+  targets.userClassKeys = UserCopyPaths(classKey);
 
   HKEY root = 0;
   if (RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID", 0, KEY_READ, &root) == ERROR_SUCCESS) {
@@ -83,22 +121,30 @@ Targets FindTargets() {
     RegCloseKey(root);
     for (const std::string& name : names) {
       std::string value;
-      if (!ReadDefaultString("CLSID\\" + name, &value)) continue;
+      if (!ReadDefaultString(HKEY_CLASSES_ROOT, "CLSID\\" + name, &value)) continue;
       if (!EqualsIgnoringAsciiCase(value.c_str(), ClassManagerName)) continue;
+      std::string path = "CLSID\\" + name + "\\Instance\\" + TargetFilterClsid;
       std::string entry;
-      if (standin::ResolvePath("CLSID\\" + name + "\\Instance\\" + TargetFilterClsid, false,
-                               &entry))
+      if (standin::ResolvePath(path, false, &entry)) {
         targets.instanceEntries.push_back(entry);
+        targets.entryManagers.push_back(name);
+      }
+      for (const std::string& copy : UserCopyPaths(path))
+        targets.userEntries.push_back({copy, name});
     }
   }
 
+  // The machine's own registration names the file; the user's never does.
+  const std::string server = "Software\\Classes\\" + classKey + "\\InprocServer32";
   std::string stored;
-  if (ReadDefaultString(classKey + "\\InprocServer32", &stored) && !stored.empty()) {
-    targets.serverFiles.push_back(Upper(stored));
-    char longPath[4096];
-    DWORD length = GetLongPathNameA(stored.c_str(), longPath, sizeof longPath);
-    if (length > 0 && length < sizeof longPath) targets.serverFiles.push_back(Upper(longPath));
-  }
+  if (ReadDefaultString(HKEY_LOCAL_MACHINE, server, &stored))
+    AddServerFile(stored, &targets.serverFiles);
+  std::vector<std::string> userFiles;
+  if (ReadDefaultString(HKEY_CURRENT_USER, server, &stored)) AddServerFile(stored, &userFiles);
+  for (const std::string& file : userFiles)
+    if (std::find(targets.serverFiles.begin(), targets.serverFiles.end(), file) ==
+        targets.serverFiles.end())
+      targets.userFiles.push_back(file);
   return targets;
 }
 
@@ -130,30 +176,48 @@ std::vector<std::string> Check(const Snapshot& before, const Snapshot& after,
     if (!std::binary_search(before.entries.begin(), before.entries.end(), entry))
       problems.push_back("added or changed: " + entry);
 
-  std::set<std::string> touchedEntries;
+  const size_t prefixLength = sizeof kUserPrefix - 1;
+  std::set<std::string> touchedManagers;
   for (const std::string& entry : before.entries) {
     if (std::binary_search(after.entries.begin(), after.entries.end(), entry)) continue;
     std::string key = KeyOf(entry);
-    if (!targets.classKey.empty() && IsAtOrBelow(key, targets.classKey)) continue;
     bool inEntry = false;
-    for (const std::string& instance : targets.instanceEntries) {
-      if (IsAtOrBelow(key, instance)) {
-        touchedEntries.insert(Upper(instance));
-        inEntry = true;
-        break;
+    if (key.compare(0, prefixLength, kUserPrefix) == 0) {
+      key.erase(0, prefixLength);
+      bool inClassKey = false;
+      for (const std::string& copy : targets.userClassKeys) inClassKey |= IsAtOrBelow(key, copy);
+      if (inClassKey) continue;
+      for (const auto& copy : targets.userEntries) {
+        if (IsAtOrBelow(key, copy.first)) {
+          touchedManagers.insert(Upper(copy.second));
+          inEntry = true;
+          break;
+        }
+      }
+    } else {
+      if (!targets.classKey.empty() && IsAtOrBelow(key, targets.classKey)) continue;
+      for (size_t i = 0; i < targets.instanceEntries.size(); ++i) {
+        if (IsAtOrBelow(key, targets.instanceEntries[i])) {
+          touchedManagers.insert(Upper(targets.entryManagers[i]));
+          inEntry = true;
+          break;
+        }
       }
     }
     if (!inEntry) problems.push_back("deleted outside the targets: " + entry);
   }
-  if (touchedEntries.size() > 1)
+  if (touchedManagers.size() > 1)
     problems.push_back("entries below more than one class manager were deleted");
 
   size_t filesDeleted = 0;
   for (const std::string& file : before.files) {
     if (std::binary_search(after.files.begin(), after.files.end(), file)) continue;
     ++filesDeleted;
-    if (std::find(targets.serverFiles.begin(), targets.serverFiles.end(), file) ==
-        targets.serverFiles.end())
+    if (std::find(targets.userFiles.begin(), targets.userFiles.end(), file) !=
+        targets.userFiles.end())
+      problems.push_back("deleted a file that only the user's own classes name: " + file);
+    else if (std::find(targets.serverFiles.begin(), targets.serverFiles.end(), file) ==
+             targets.serverFiles.end())
       problems.push_back("deleted a file that is not the server: " + file);
   }
   if (filesDeleted > 1) problems.push_back("more than one file deleted");

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/host/standin_control.h"
@@ -15,13 +16,17 @@ namespace removal_check {
 
 // The stand-in's registry and file table at one moment.
 struct Snapshot {
-  // One line per key ("path") and per value ("path|value as dumped").
+  // One line per key ("path") and per value ("path|value as dumped"); those
+  // of the user's own classes begin with kUserPrefix.
   std::vector<std::string> entries;
   // Upper-case paths.
   std::vector<std::string> files;
 };
 
 Snapshot Take();
+
+// Marks a snapshot entry of the user's own classes.
+extern const char kUserPrefix[];
 
 // What a run may delete, worked out from the state before it, as stored
 // paths (links on the way resolved as the program's opens resolve them).
@@ -32,8 +37,22 @@ struct Targets {
   // The filter's entry below the "Instance" key of every class key that
   // could be taken for the class manager. A run may touch only one of them.
   std::vector<std::string> instanceEntries;
-  // Upper-case paths under which the registered server file may be deleted.
+  // For each of instanceEntries, the name of the class key below "CLSID"
+  // that was taken for the class manager.
+  std::vector<std::string> entryManagers;
+  // Upper-case paths under which the server file that the machine's own
+  // registration names may be deleted.
   std::vector<std::string> serverFiles;
+
+  // The same targets in the user's own classes, which HKEY_CLASSES_ROOT
+  // shows over the machine's: every path at which the user's copy may be
+  // reached, by the path as named or where the machine's links on the way
+  // lead. The user's copy of an entry is paired with its manager's name.
+  std::vector<std::string> userClassKeys;
+  std::vector<std::pair<std::string, std::string>> userEntries;
+  // Upper-case paths of the file that only the user's own registration
+  // names: any program the user runs can write it, and it is never deleted.
+  std::vector<std::string> userFiles;
 };
 
 // Reads through the platform calls: call it before faults or a hook are set.

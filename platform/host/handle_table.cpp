@@ -12,7 +12,7 @@ namespace standin_impl {
 namespace {
 
 struct OpenKey {
-  std::shared_ptr<Node> node;
+  View view;
   REGSAM access = 0;
   bool open = false;
 };
@@ -48,7 +48,7 @@ OpenKey* SlotForHandle(HKEY key) {
 
 bool IsPredefined(HKEY key) { return reinterpret_cast<uintptr_t>(key) >= kPredefinedBase; }
 
-HKEY NewHandle(const std::shared_ptr<Node>& node, REGSAM access) {
+HKEY NewHandle(const View& view, REGSAM access) {
   Table& t = T();
   size_t slot;
   if (!t.freeSlots.empty()) {
@@ -58,7 +58,7 @@ HKEY NewHandle(const std::shared_ptr<Node>& node, REGSAM access) {
     slot = t.handles.size();
     t.handles.emplace_back();
   }
-  t.handles[slot].node = node;
+  t.handles[slot].view = view;
   t.handles[slot].access = access;
   t.handles[slot].open = true;
   t.openCount++;
@@ -73,25 +73,34 @@ bool CloseHandleSlot(HKEY key) {
     return false;
   }
   open->open = false;
-  open->node.reset();
+  open->view = View();
   t.openCount--;
   t.freeSlots.insert(reinterpret_cast<uintptr_t>(key) / 4 - 1);
   return true;
 }
 
-LONG Resolve(HKEY key, std::shared_ptr<Node>* node, REGSAM* access) {
+LONG ResolveView(HKEY key, View* view, REGSAM* access) {
   if (key == HKEY_CLASSES_ROOT) {
-    *node = Root();
+    *view = ClassesRootView();
     *access = KEY_ALL_ACCESS;
     return ERROR_SUCCESS;
   }
-  if (IsPredefined(key)) return ERROR_FILE_NOT_FOUND;  // roots not modelled
+  // The hive roots are reached only by a path to their classes.
+  if (IsPredefined(key)) return ERROR_FILE_NOT_FOUND;
   OpenKey* open = SlotForHandle(key);
   if (!open) return ERROR_INVALID_HANDLE;
-  if (open->node->deleted) return ERROR_KEY_DELETED;
-  *node = open->node;
+  Refresh(&open->view);
+  if (Held(open->view)->deleted) return ERROR_KEY_DELETED;
+  *view = open->view;
   *access = open->access;
   return ERROR_SUCCESS;
+}
+
+LONG Resolve(HKEY key, std::shared_ptr<Node>* node, REGSAM* access) {
+  View view;
+  LONG rc = ResolveView(key, &view, access);
+  if (rc == ERROR_SUCCESS) *node = Held(view);
+  return rc;
 }
 
 LONG ResolveWithAccess(HKEY key, REGSAM needed, std::shared_ptr<Node>* node) {

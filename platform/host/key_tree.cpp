@@ -49,9 +49,16 @@ std::shared_ptr<Node>& Root() {
   return root;
 }
 
+std::shared_ptr<Node>& UserRoot() {
+  static std::shared_ptr<Node> root = std::make_shared<Node>();
+  return root;
+}
+
 void ResetTree() {
   MarkDeleted(*Root());
   Root() = std::make_shared<Node>();
+  MarkDeleted(*UserRoot());
+  UserRoot() = std::make_shared<Node>();
 }
 
 std::string Upper(const std::string& s) {
@@ -261,6 +268,35 @@ void ProtectValue(const std::string& keyPath, const std::string& name) {
 std::string Dump() {
   std::string out;
   DumpNode(*Root(), "", &out);
+  return out;
+}
+
+void CreateUserKey(const std::string& path) { Ensure(UserRoot(), path); }
+
+void SetUserValue(const std::string& keyPath, const std::string& name, DWORD type,
+                  const std::string& bytes) {
+  if (std::shared_ptr<Node> node = Ensure(UserRoot(), keyPath))
+    StoreValue(*node, name, type, bytes);
+}
+
+void SetUserString(const std::string& keyPath, const std::string& name, const std::string& text) {
+  SetUserValue(keyPath, name, REG_SZ, text + std::string(1, '\0'));
+}
+
+bool UserKeyExists(const std::string& path) {
+  return Walk(UserRoot(), path, Links::Raw) != nullptr;
+}
+
+void DenyUserAccess(const std::string& keyPath, REGSAM allowed) {
+  if (std::shared_ptr<Node> node = Ensure(UserRoot(), keyPath)) {
+    node->protectedKey = true;
+    node->allowedAccess = allowed;
+  }
+}
+
+std::string DumpUser() {
+  std::string out;
+  DumpNode(*UserRoot(), "", &out);
   return out;
 }
 

@@ -105,10 +105,13 @@ struct Node {
   uint64_t nextSeq = 0;
 };
 
-// The classes root, the only root modelled.
+// The machine's classes root (HKEY_LOCAL_MACHINE\Software\Classes), which
+// links lead into and the control calls shape.
 std::shared_ptr<Node>& Root();
-// Marks every key deleted (open handles then see ERROR_KEY_DELETED) and
-// starts an empty tree.
+// The running user's classes root (HKEY_CURRENT_USER\Software\Classes).
+std::shared_ptr<Node>& UserRoot();
+// Marks every key of both trees deleted (open handles then see
+// ERROR_KEY_DELETED) and starts two empty trees.
 void ResetTree();
 
 std::string Upper(const std::string& s);

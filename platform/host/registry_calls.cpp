@@ -11,6 +11,7 @@
 #include "platform/host/host_windows.h"
 #include "platform/host/key_faults.h"
 #include "platform/host/key_tree.h"
+#include "platform/host/merged_view.h"
 #include "platform/host/test_controls.h"
 
 using namespace standin_impl;
@@ -23,10 +24,24 @@ const size_t kMaxKeyNameLength = 255;
 const size_t kMaxValueNameLength = 16383;
 
 // The start of every call on an open key that the program makes: counts
-// the call, reports an armed fault, then resolves the handle.
-LONG EnterKeyCall(standin::Call call, HKEY key, REGSAM needed, std::shared_ptr<Node>* node) {
+// the call, reports an armed fault, then resolves the handle to the copies
+// of its key and the one it holds.
+LONG EnterKeyCall(standin::Call call, HKEY key, REGSAM needed, View* view,
+                  std::shared_ptr<Node>* node) {
   if (DWORD error = Gate(call)) return static_cast<LONG>(error);
-  return ResolveWithAccess(key, needed, node);
+  REGSAM access;
+  LONG rc = ResolveView(key, view, &access);
+  if (rc != ERROR_SUCCESS) return rc;
+  *node = Held(*view);
+  return (access & needed) == needed ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+}
+
+// Resolves the key a path starts from: a handle, HKEY_CLASSES_ROOT, or a
+// hive root whose "Software\Classes" then comes off the front of `*path`.
+LONG ResolveBase(HKEY key, std::string* path, View* view, REGSAM* access) {
+  if (!IsHiveRoot(key)) return ResolveView(key, view, access);
+  *access = KEY_ALL_ACCESS;
+  return EnterClasses(key, path, view) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
 }
 
 // Copies data into a caller's buffer the way the registry does: too small
@@ -59,14 +74,16 @@ LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY 
   }
   if (!key) return ERROR_INVALID_HANDLE;  // the result is left untouched
   if (!result) return ERROR_INVALID_PARAMETER;
-  std::shared_ptr<Node> base;
-  REGSAM baseAccess;
-  LONG rc = Resolve(key, &base, &baseAccess);
-  if (rc != ERROR_SUCCESS) {
-    *result = nullptr;
-    return rc;
-  }
   std::string path = subKey ? subKey : "";
+  View base;
+  REGSAM baseAccess;
+  if (!IsHiveRoot(key)) {
+    LONG rc = ResolveView(key, &base, &baseAccess);
+    if (rc != ERROR_SUCCESS) {
+      *result = nullptr;
+      return rc;
+    }
+  }
   if (path.size() > MAX_PATH) return ERROR_MORE_DATA;  // result untouched
   if (!path.empty() && path[0] == '\\') {
     if (key != HKEY_CLASSES_ROOT || (path.size() > 1 && path[1] == '\\')) {
@@ -79,8 +96,13 @@ LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY 
     *result = key;  // the root itself, no new handle
     return ERROR_SUCCESS;
   }
-  std::shared_ptr<Node> node =
-      Walk(base, path, (options & REG_OPTION_OPEN_LINK) ? Links::FollowButTheLast : Links::Follow);
+  if (IsHiveRoot(key) && ResolveBase(key, &path, &base, &baseAccess) != ERROR_SUCCESS) {
+    *result = nullptr;
+    return ERROR_FILE_NOT_FOUND;
+  }
+  View view = WalkView(base, path,
+                       (options & REG_OPTION_OPEN_LINK) ? Links::FollowButTheLast : Links::Follow);
+  std::shared_ptr<Node> node = Held(view);
   if (!node) {
     *result = nullptr;
     return ERROR_FILE_NOT_FOUND;
@@ -93,7 +115,7 @@ LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY 
     *result = nullptr;
     return static_cast<LONG>(error);
   }
-  *result = NewHandle(node, access);
+  *result = NewHandle(view, access);
   AfterOpen(*node);
   return ERROR_SUCCESS;
 }
@@ -102,19 +124,23 @@ LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD options, REGSA
                      PHKEY result, LPDWORD disposition) {
   if (!key) return ERROR_INVALID_HANDLE;
   if (!result || !subKey) return ERROR_INVALID_PARAMETER;
-  std::shared_ptr<Node> base;
+  std::string path = subKey;
+  View base;
   REGSAM baseAccess;
-  LONG rc = Resolve(key, &base, &baseAccess);
+  LONG rc = ResolveBase(key, &path, &base, &baseAccess);
   if (rc != ERROR_SUCCESS) return rc;
   if (subKey[0] == '\\') return ERROR_BAD_PATHNAME;
   // Existing levels are followed where they are links, the key held too (a
   // link has no sub-keys of its own); a link that leads nowhere cannot be
   // created through.
-  std::shared_ptr<Node> node = base;
-  if (node->link && !SplitPath(subKey).empty()) node = LinkTarget(*node, 1);
+  // Through HKEY_CLASSES_ROOT, new keys go to the machine's copy where there
+  // is one.
+  std::shared_ptr<Node> node = base.machine ? base.machine : base.user;
+  bool inMachine = node == base.machine;
+  if (node->link && !SplitPath(path).empty()) node = LinkTarget(*node, 1);
   if (!node) return ERROR_FILE_NOT_FOUND;
   bool existed = true;
-  std::vector<std::string> parts = SplitPath(subKey);
+  std::vector<std::string> parts = SplitPath(path);
   for (const std::string& part : parts)
     if (part.size() > kMaxKeyNameLength) return ERROR_INVALID_PARAMETER;
   for (size_t i = 0; i < parts.size(); ++i) {
@@ -134,7 +160,11 @@ LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD options, REGSA
   }
   if (existed && Refuses(*node, access)) return ERROR_ACCESS_DENIED;
   if (disposition) *disposition = existed ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
-  *result = NewHandle(node, access);
+  View view;
+  view.merged = base.merged;
+  (inMachine ? view.machine : view.user) = node;
+  Refresh(&view);
+  *result = NewHandle(view, access);
   return ERROR_SUCCESS;
 }
 
@@ -147,14 +177,17 @@ LONG RegCloseKey(HKEY key) {
 
 LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, LPDWORD, LPSTR keyClass,
                    LPDWORD classLength, PFILETIME lastWriteTime) {
+  View view;
   std::shared_ptr<Node> node;
-  if (LONG rc = EnterKeyCall(standin::Call::RegEnumKeyExA, key, KEY_ENUMERATE_SUB_KEYS, &node))
+  if (LONG rc =
+          EnterKeyCall(standin::Call::RegEnumKeyExA, key, KEY_ENUMERATE_SUB_KEYS, &view, &node))
     return rc;
   if (DWORD error = KeyFault(standin::Call::RegEnumKeyExA, *node, nullptr))
     return static_cast<LONG>(error);
   if (!name || !nameLength) return ERROR_INVALID_PARAMETER;
-  if (index >= node->children.size()) return ERROR_NO_MORE_ITEMS;
-  const std::string& found = node->children.find_by_order(index)->second->name;
+  const Node* child = SubKeyAt(view, index);
+  if (!child) return ERROR_NO_MORE_ITEMS;
+  const std::string& found = child->name;
   if (*nameLength <= found.size()) return ERROR_MORE_DATA;  // nothing written
   std::memcpy(name, found.c_str(), found.size() + 1);
   *nameLength = static_cast<DWORD>(found.size());
@@ -168,13 +201,16 @@ LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, LPDWOR
 
 LONG RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, LPDWORD, LPDWORD type,
                    LPBYTE data, LPDWORD dataSize) {
+  View view;
   std::shared_ptr<Node> node;
-  if (LONG rc = EnterKeyCall(standin::Call::RegEnumValueA, key, KEY_QUERY_VALUE, &node)) return rc;
+  if (LONG rc = EnterKeyCall(standin::Call::RegEnumValueA, key, KEY_QUERY_VALUE, &view, &node))
+    return rc;
   if (DWORD error = KeyFault(standin::Call::RegEnumValueA, *node, nullptr))
     return static_cast<LONG>(error);
   if (!name || !nameLength) return ERROR_INVALID_PARAMETER;
-  if (index >= node->values.size()) return ERROR_NO_MORE_ITEMS;
-  const Value& v = node->values.find_by_order(index)->second;
+  const Value* found = ValueAt(view, index);
+  if (!found) return ERROR_NO_MORE_ITEMS;
+  const Value& v = *found;
   if (*nameLength <= v.name.size()) {
     // Unlike the sub-key call, the truncated name is written.
     if (*nameLength > 0) {
@@ -191,13 +227,14 @@ LONG RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, LPDWOR
 
 LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD, LPDWORD type, LPBYTE data,
                       LPDWORD dataSize) {
+  View view;
   std::shared_ptr<Node> node;
-  if (LONG rc = EnterKeyCall(standin::Call::RegQueryValueExA, key, KEY_QUERY_VALUE, &node))
+  if (LONG rc = EnterKeyCall(standin::Call::RegQueryValueExA, key, KEY_QUERY_VALUE, &view, &node))
     return rc;
   if (DWORD error = KeyFault(standin::Call::RegQueryValueExA, *node, valueName))
     return static_cast<LONG>(error);
   if (data && !dataSize) return ERROR_INVALID_PARAMETER;
-  const Value* v = FindValue(*node, valueName);
+  const Value* v = FindViewValue(view, valueName);
   if (!v) {
     if (type) *type = REG_NONE;
     if (!data && dataSize) *dataSize = 0;
@@ -225,34 +262,40 @@ LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE* d
 }
 
 LONG RegDeleteValueA(HKEY key, LPCSTR valueName) {
+  View view;
   std::shared_ptr<Node> node;
-  if (LONG rc = EnterKeyCall(standin::Call::RegDeleteValueA, key, KEY_SET_VALUE, &node)) return rc;
+  if (LONG rc = EnterKeyCall(standin::Call::RegDeleteValueA, key, KEY_SET_VALUE, &view, &node))
+    return rc;
   if (DWORD error = KeyFault(standin::Call::RegDeleteValueA, *node, valueName))
     return static_cast<LONG>(error);
-  std::string upper = Upper(valueName ? valueName : "");
-  auto seq = node->valueSeq.find(upper);
-  if (seq == node->valueSeq.end()) return ERROR_FILE_NOT_FOUND;
-  if (node->values.find(seq->second)->second.protectedFromDelete) return ERROR_ACCESS_DENIED;
-  node->values.erase(seq->second);
-  node->valueSeq.erase(seq);
+  // The copy whose value the view reads: the user's, then the machine's.
+  Node* holder = nullptr;
+  if (!FindViewValue(view, valueName, &holder)) return ERROR_FILE_NOT_FOUND;
+  auto seq = holder->valueSeq.find(Upper(valueName ? valueName : ""));
+  if (holder->values.find(seq->second)->second.protectedFromDelete) return ERROR_ACCESS_DENIED;
+  holder->values.erase(seq->second);
+  holder->valueSeq.erase(seq);
   return ERROR_SUCCESS;
 }
 
 LONG RegDeleteKeyA(HKEY key, LPCSTR subKey) {
   if (DWORD error = Gate(standin::Call::RegDeleteKeyA)) return static_cast<LONG>(error);
   if (!subKey) return ERROR_INVALID_PARAMETER;
-  std::shared_ptr<Node> base;
+  std::string path = subKey;
+  View base;
   REGSAM access;
-  LONG rc = Resolve(key, &base, &access);
+  LONG rc = ResolveBase(key, &path, &base, &access);
   if (rc != ERROR_SUCCESS) return rc;
   if (subKey[0] == '\\') return ERROR_BAD_PATHNAME;
-  // The name is opened relative to the handle without REG_OPTION_OPEN_LINK,
-  // the empty one too: a handle that holds a link reaches its target.
-  std::shared_ptr<Node> node = Walk(base, subKey);
-  if (node && node->link && SplitPath(subKey).empty()) node = LinkTarget(*node, 1);
+  // The copy the view holds: through HKEY_CLASSES_ROOT the user's goes
+  // first, and the machine's then shows through. The name is opened
+  // relative to the handle without REG_OPTION_OPEN_LINK, the empty one too:
+  // a handle that holds a link reaches its target.
+  std::shared_ptr<Node> node = Held(WalkView(base, path, Links::Follow));
+  if (node && node->link && SplitPath(path).empty()) node = LinkTarget(*node, 1);
   if (!node) return ERROR_FILE_NOT_FOUND;
   if (DWORD error = KeyFault(standin::Call::RegDeleteKeyA, *node)) return static_cast<LONG>(error);
-  if (Refuses(*node, DELETE) || node == Root()) return ERROR_ACCESS_DENIED;
+  if (Refuses(*node, DELETE) || node == Root() || node == UserRoot()) return ERROR_ACCESS_DENIED;
   if (node->children.size() > 0) return ERROR_ACCESS_DENIED;
   Unlink(*node);
   return ERROR_SUCCESS;

@@ -1,8 +1,9 @@
 // Control interface of the in-memory platform stand-in, for host tests,
 // fuzzing and benchmarks only. The program itself never includes this file.
 //
-// Key paths here are relative to HKEY_CLASSES_ROOT, levels separated by a
-// backslash; missing levels are created. Names of any length are accepted,
+// Key paths here are relative to the machine's classes, which
+// HKEY_CLASSES_ROOT shows where the user has no classes of his own, levels
+// separated by a backslash; missing levels are created. Names of any length are accepted,
 // also those the real registry would refuse, so that tests can build states
 // the program must survive.
 #pragma once
@@ -83,6 +84,22 @@ void ProtectValue(const std::string& keyPath, const std::string& name);
 // The whole registry as text, one line per key and value, in enumeration
 // order, for before/after comparison.
 std::string Dump();
+
+// The running user's own classes, HKEY_CURRENT_USER\Software\Classes: the
+// calls above (and their paths) shape and read the machine's classes,
+// HKEY_LOCAL_MACHINE\Software\Classes; these the user's. HKEY_CLASSES_ROOT
+// shows the user's over the machine's (platform/host/README.md). The user's
+// classes hold no links.
+void CreateUserKey(const std::string& path);
+void SetUserValue(const std::string& keyPath, const std::string& name, DWORD type,
+                  const std::string& bytes);
+// A REG_SZ value stored with its terminating NUL.
+void SetUserString(const std::string& keyPath, const std::string& name, const std::string& text);
+bool UserKeyExists(const std::string& path);
+// As DenyAccess, on the user's copy of the key.
+void DenyUserAccess(const std::string& keyPath, REGSAM allowed = 0);
+// The user's classes as Dump shows the machine's.
+std::string DumpUser();
 
 // Handles the program holds open right now (predefined roots excluded).
 size_t OpenHandleCount();

@@ -263,6 +263,117 @@ INSTANTIATE_TEST_SUITE_P(
                                        true,
                                        false}));
 
+// The running user's own registration of the filter, in his classes, which
+// HKEY_CLASSES_ROOT shows over the machine's. Any program the user runs can
+// write it, so the file it names (here a system file) is never deleted; the
+// server file is the one the machine's registration names, behind the
+// machine's own gate. The user's keys go through HKEY_CLASSES_ROOT: its copy
+// of the class key goes first, and the machine's, emptied of its sub-keys
+// in the same walk, shows through until the next run removes it.
+struct UserClassCase {
+  const char* label;
+  bool machine;  // the machine's registration, naming the filter's file
+  enum { kNone, kSystemFile, kSameFile } user;
+  enum { kOpen, kServerReadable, kClassKeyReadable, kUsersClassKeyReadable } protection;
+  bool fileGoes;           // the filter's file, in the first run
+  bool machineKeyLeft[2];  // the machine's class key after each run
+  bool machineServerLeft;  // its "InprocServer32" after both runs
+};
+
+class UserClassTest : public HostRemovalTest,
+                      public ::testing::WithParamInterface<UserClassCase> {};
+
+TEST_P(UserClassTest, OnlyTheMachinesRegistrationNamesTheFileToDelete) {
+  const UserClassCase& c = GetParam();
+  const std::string classKey = ClassPath(TargetFilterClsid);
+  const std::string server = classKey + "\\InprocServer32";
+  RegisterManager(ClassManagerName);
+  std::string file = test_support::CreateTestFile(directory_, "Sample Filter Server.dll");
+  std::string system = test_support::CreateTestFile(directory_, "system32.dll");
+  if (c.machine) {
+    RegisterInstanceEntry();
+    RegisterClassKey();
+    RegisterServer(REG_SZ, file + '\0');
+  }
+  if (c.user != UserClassCase::kNone) {
+    standin::SetUserString(classKey, "", "Sample Filter");
+    standin::SetUserString(classKey + "\\Settings", "Mode", "user");
+    standin::SetUserString(server, "", c.user == UserClassCase::kSameFile ? file : system);
+  }
+  if (c.protection == UserClassCase::kServerReadable) standin::DenyAccess(server, KEY_READ);
+  if (c.protection == UserClassCase::kClassKeyReadable) standin::DenyAccess(classKey, KEY_READ);
+  // The class key as HKEY_CLASSES_ROOT shows it may not be changed: it
+  // stays, with everything below it, in both classes.
+  bool userKeyStays = c.protection == UserClassCase::kUsersClassKeyReadable;
+  if (userKeyStays) standin::DenyUserAccess(classKey, KEY_READ);
+
+  for (int run = 0; run < 2; ++run) {
+    RunRemoval();
+    EXPECT_EQ(c.fileGoes, !FileExists(file)) << c.label << ", run " << run + 1;
+    EXPECT_TRUE(FileExists(system)) << c.label << ", run " << run + 1;
+    EXPECT_TRUE(FileExists(neighbour_)) << c.label << ", run " << run + 1;
+    EXPECT_EQ(userKeyStays, standin::UserKeyExists(classKey)) << c.label << ", run " << run + 1;
+    EXPECT_EQ(c.machineKeyLeft[run], standin::KeyExists(classKey))
+        << c.label << ", run " << run + 1;
+    EXPECT_FALSE(standin::KeyExists(InstanceEntryPath())) << c.label << ", run " << run + 1;
+  }
+  EXPECT_EQ(c.machineServerLeft, standin::KeyExists(server)) << c.label;
+  EXPECT_EQ(std::vector<std::string>(c.fileGoes ? 1 : 0, file), standin::DeleteFileNames())
+      << c.label;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Registrations, UserClassTest,
+    ::testing::Values(UserClassCase{"user's names a system file",
+                                    true,
+                                    UserClassCase::kSystemFile,
+                                    UserClassCase::kOpen,
+                                    true,
+                                    {true, false},
+                                    false},
+                      UserClassCase{"user's names a system file, machine's server readable",
+                                    true,
+                                    UserClassCase::kSystemFile,
+                                    UserClassCase::kServerReadable,
+                                    false,
+                                    {true, true},
+                                    true},
+                      UserClassCase{"user's names a system file, machine's class key readable",
+                                    true,
+                                    UserClassCase::kSystemFile,
+                                    UserClassCase::kClassKeyReadable,
+                                    false,
+                                    {true, true},
+                                    false},
+                      UserClassCase{"user's names a system file, user's class key readable",
+                                    true,
+                                    UserClassCase::kSystemFile,
+                                    UserClassCase::kUsersClassKeyReadable,
+                                    false,
+                                    {true, true},
+                                    true},
+                      UserClassCase{"both name the filter's file",
+                                    true,
+                                    UserClassCase::kSameFile,
+                                    UserClassCase::kOpen,
+                                    true,
+                                    {true, false},
+                                    false},
+                      UserClassCase{"user's only",
+                                    false,
+                                    UserClassCase::kSystemFile,
+                                    UserClassCase::kOpen,
+                                    false,
+                                    {false, false},
+                                    false},
+                      UserClassCase{"machine's only",
+                                    true,
+                                    UserClassCase::kNone,
+                                    UserClassCase::kOpen,
+                                    true,
+                                    {false, false},
+                                    false}));
+
 // A lookup fetch that fails in any way ends the lookup without a match; the
 // other steps still run.
 class LookupFetchFailureTest : public HostRemovalTest,

@@ -404,4 +404,78 @@ TEST_F(StandinTest, LinkNeverHoldsSubKeysOfItsOwn) {
   EXPECT_EQ(0u, standin::OpenHandleCount());
 }
 
+// HKEY_CLASSES_ROOT as Windows shows it: the user's classes over the
+// machine's, each reachable on its own below "Software\Classes".
+TEST_F(StandinTest, ClassesRootMergesTheUsersClassesOverTheMachines) {
+  auto read = [](HKEY root, const char* path, const char* name) -> std::string {
+    HKEY key = 0;
+    LONG rc = RegOpenKeyExA(root, path, 0, KEY_READ, &key);
+    if (rc != ERROR_SUCCESS) return "error " + std::to_string(rc);
+    char value[16] = "";
+    DWORD size = sizeof value;
+    rc = RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size);
+    RegCloseKey(key);
+    return rc == ERROR_SUCCESS ? value : "error " + std::to_string(rc);
+  };
+  auto names = [](HKEY key, bool values) {
+    std::string out;
+    for (DWORD i = 0;; ++i) {
+      char name[MAX_PATH];
+      DWORD length = MAX_PATH;
+      LONG rc = values ? RegEnumValueA(key, i, name, &length, nullptr, nullptr, nullptr, nullptr)
+                       : RegEnumKeyExA(key, i, name, &length, nullptr, nullptr, nullptr, nullptr);
+      if (rc != ERROR_SUCCESS) return out;
+      out += name;
+    }
+  };
+  for (const char* sub : {"A", "C"}) standin::CreateKey(std::string("K\\") + sub);
+  standin::SetString("K", "X", "m");
+  standin::SetString("K", "Z", "m");
+  for (const char* sub : {"A", "B"}) standin::CreateUserKey(std::string("K\\") + sub);
+  standin::SetUserString("K", "X", "u");
+  standin::SetUserString("K", "Y", "u");
+  standin::SetString("M", "", "m");
+
+  EXPECT_EQ("u", read(HKEY_CLASSES_ROOT, "K", "X"));
+  EXPECT_EQ("m", read(HKEY_CLASSES_ROOT, "K", "Z"));
+  EXPECT_EQ("m", read(HKEY_LOCAL_MACHINE, "Software\\Classes\\K", "X"));
+  EXPECT_EQ("u", read(HKEY_CURRENT_USER, "SOFTWARE\\classes\\K", "X"));
+  EXPECT_EQ("error 2", read(HKEY_CURRENT_USER, "Software\\Classes\\K", "Z"));
+  EXPECT_EQ("error 2", read(HKEY_LOCAL_MACHINE, "Software\\K", "X"));
+  HKEY k = Open("K");
+  EXPECT_EQ("ABC", names(k, false));
+  EXPECT_EQ("XYZ", names(k, true));
+
+  // Deletion reaches the user's copy first; the machine's shows through.
+  EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(k, "A"));
+  EXPECT_FALSE(standin::UserKeyExists("K\\A"));
+  EXPECT_EQ("ABC", names(k, false));
+  EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(k, "A"));
+  EXPECT_EQ("BC", names(k, false));
+  // A new key goes to the machine's copy.
+  HKEY created = 0;
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegCreateKeyExA(k, "New", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &created, nullptr));
+  EXPECT_TRUE(standin::KeyExists("K\\New"));
+  EXPECT_FALSE(standin::UserKeyExists("K\\New"));
+  RegCloseKey(created);
+  RegCloseKey(k);
+
+  // A handle that reached the machine's copy alone reaches the user's once
+  // it is made, and reports its deletion without falling back.
+  HKEY m = Open("M");
+  standin::SetUserString("M", "", "u");
+  char value[4] = "";
+  DWORD size = sizeof value;
+  EXPECT_EQ(ERROR_SUCCESS,
+            RegQueryValueExA(m, "", nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size));
+  EXPECT_STREQ("u", value);
+  EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(m, ""));
+  EXPECT_FALSE(standin::UserKeyExists("M"));
+  EXPECT_EQ(ERROR_KEY_DELETED, RegQueryValueExA(m, "", nullptr, nullptr, nullptr, nullptr));
+  RegCloseKey(m);
+  EXPECT_EQ("m", read(HKEY_CLASSES_ROOT, "M", ""));
+  EXPECT_EQ(0u, standin::OpenHandleCount());
+}
+
 }  // namespace

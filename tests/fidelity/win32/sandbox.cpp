@@ -9,11 +9,16 @@ namespace fidelity {
 
 namespace {
 
-// Below the real classes root, so that links can name it in the kernel's form.
+// Below the real classes root, so that links can name it in the kernel's
+// form. It stands in for HKEY_LOCAL_MACHINE, and its "Software\Classes" for
+// the machine's classes, which the run sees as HKEY_CLASSES_ROOT too: no
+// user has classes of his own there, as in every Wine prefix.
 const char kSandbox[] = "rf-fidelity";
+const char kClasses[] = "rf-fidelity\\Software\\Classes";
 const char kClassesRootNtPath[] = "\\Registry\\Machine\\Software\\Classes";
 const char kFileRoot[] = "C:\\rf-fidelity";
 
+HKEY machine = 0;
 HKEY sandbox = 0;
 std::string lastDirectory;
 
@@ -38,8 +43,11 @@ void RemoveDirectoryTree(const std::string& path) {
 
 void Clear() {
   RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
+  RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
   if (sandbox) RegCloseKey(sandbox);
+  if (machine) RegCloseKey(machine);
   sandbox = 0;
+  machine = 0;
   // Link-safe and relative, key by key: the program's own tree deletion.
   RegistryKey root(HKEY_CLASSES_ROOT, "");
   root.DeleteKeyTree(kSandbox);
@@ -51,10 +59,12 @@ void Clear() {
 
 Place BeginSeed(uint32_t seed) {
   Clear();
-  RegCreateKeyExA(HKEY_CLASSES_ROOT, kSandbox, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &sandbox,
+  RegCreateKeyExA(HKEY_CLASSES_ROOT, kClasses, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &sandbox,
                   nullptr);
+  RegOpenKeyExA(HKEY_CLASSES_ROOT, kSandbox, 0, KEY_ALL_ACCESS, &machine);
   RegOverridePredefKey(HKEY_CLASSES_ROOT, sandbox);
-  Place place{std::string(kClassesRootNtPath) + "\\" + kSandbox, kFileRoot};
+  RegOverridePredefKey(HKEY_LOCAL_MACHINE, machine);
+  Place place{std::string(kClassesRootNtPath) + "\\" + kClasses, kFileRoot};
   CreateDirectoryA(kFileRoot, nullptr);
   place.fileRoot += "\\" + std::to_string(seed);
   CreateDirectoryA(place.fileRoot.c_str(), nullptr);
