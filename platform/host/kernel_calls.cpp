@@ -1,9 +1,14 @@
-// The stand-in's module calls, the thread's last error and lstrcpyA.
+// The stand-in's module calls, the process's mitigation policies, the
+// thread's last error and lstrcpyA.
+
+#include "platform/host/kernel_calls.h"
 
 #include <cstring>
+#include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
-#include "platform/host/file_table.h"
 #include "platform/host/host_windows.h"
 #include "platform/host/key_tree.h"
 #include "platform/host/test_controls.h"
@@ -11,7 +16,37 @@
 namespace {
 HMODULE const kKernel32 = reinterpret_cast<HMODULE>(uintptr_t{0x7b000000});
 thread_local DWORD lastError = 0;
+
+struct Kernel {
+  std::set<std::string> missing;                  // functions GetProcAddress does not find
+  std::vector<std::pair<DWORD, DWORD>> policies;  // (policy, flags) set
+};
+
+Kernel& K() {
+  static Kernel kernel;
+  return kernel;
+}
+
+// The kernel32 functions the program looks up at run time.
+FARPROC Kernel32Function(const std::string& name) {
+  if (K().missing.count(name)) return nullptr;
+  void (*function)() = nullptr;
+  if (name == "GetLongPathNameA")
+    function = reinterpret_cast<void (*)()>(&GetLongPathNameA);
+  else if (name == "GetFinalPathNameByHandleA")
+    function = reinterpret_cast<void (*)()>(&GetFinalPathNameByHandleA);
+  else if (name == "SetFileInformationByHandle")
+    function = reinterpret_cast<void (*)()>(&SetFileInformationByHandle);
+  else if (name == "GetSystemWow64DirectoryA")
+    function = reinterpret_cast<void (*)()>(&GetSystemWow64DirectoryA);
+  else if (name == "SetProcessMitigationPolicy")
+    function = reinterpret_cast<void (*)()>(&SetProcessMitigationPolicy);
+  return reinterpret_cast<FARPROC>(function);
+}
+
 }  // namespace
+
+void standin_impl::ResetKernel() { K() = Kernel(); }
 
 HMODULE GetModuleHandleA(LPCSTR moduleName) {
   if (DWORD error = standin_impl::Gate(standin::Call::GetModuleHandleA)) {
@@ -29,11 +64,26 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR procName) {
     lastError = error;
     return nullptr;
   }
-  if (module == kKernel32 && procName && std::strcmp(procName, "GetLongPathNameA") == 0 &&
-      standin_impl::LongPathFunctionPresent())
-    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&GetLongPathNameA));
-  lastError = ERROR_PROC_NOT_FOUND;
-  return nullptr;
+  FARPROC function = module == kKernel32 && procName ? Kernel32Function(procName) : nullptr;
+  if (!function) lastError = ERROR_PROC_NOT_FOUND;
+  return function;
+}
+
+// Records the policy; only the redirection trust policy is modelled, and
+// its structure must have the size the system expects.
+BOOL SetProcessMitigationPolicy(PROCESS_MITIGATION_POLICY policy, LPVOID buffer, SIZE_T length) {
+  if (DWORD error = standin_impl::Gate(standin::Call::SetProcessMitigationPolicy)) {
+    lastError = error;
+    return FALSE;
+  }
+  if (policy != ProcessRedirectionTrustPolicy || !buffer ||
+      length != sizeof(PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY)) {
+    lastError = ERROR_INVALID_PARAMETER;
+    return FALSE;
+  }
+  DWORD flags = static_cast<PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY*>(buffer)->Flags;
+  K().policies.emplace_back(static_cast<DWORD>(policy), flags);
+  return TRUE;
 }
 
 LPSTR lstrcpyA(LPSTR destination, LPCSTR source) {
@@ -43,3 +93,20 @@ LPSTR lstrcpyA(LPSTR destination, LPCSTR source) {
 
 DWORD GetLastError() { return lastError; }
 void SetLastError(DWORD error) { lastError = error; }
+
+namespace standin {
+
+void SetKernel32FunctionPresent(const std::string& name, bool present) {
+  if (present)
+    K().missing.erase(name);
+  else
+    K().missing.insert(name);
+}
+
+void SetLongPathFunctionPresent(bool present) {
+  SetKernel32FunctionPresent("GetLongPathNameA", present);
+}
+
+const std::vector<std::pair<DWORD, DWORD>>& MitigationPolicies() { return K().policies; }
+
+}  // namespace standin

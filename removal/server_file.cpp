@@ -1,0 +1,114 @@
+#include "removal/server_file.h"
+
+#include <cstring>
+
+#include "platform/platform.h"
+#include "registry/registry_key.h"
+#include "removal/removal_run.h"
+
+namespace {
+
+typedef DWORD(WINAPI* GetFinalPathFunction)(HANDLE, LPSTR, DWORD, DWORD);
+typedef BOOL(WINAPI* SetFileInformationFunction)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+typedef UINT(WINAPI* GetSystemWow64DirectoryFunction)(LPSTR, UINT);
+
+// What GetFinalPathNameByHandleA puts before a drive letter's path.
+const char kFinalPathPrefix[] = "\\\\?\\";
+const DWORD kFinalPathPrefixLength = sizeof(kFinalPathPrefix) - 1;
+
+// A function pointer of no particular signature.
+typedef void (*AnyFunction)();
+
+// The kernel32 function `name`, or null where the system lacks it.
+AnyFunction Kernel32Function(const char* name) {
+  // Through a generic function pointer: the signatures differ.
+  return reinterpret_cast<AnyFunction>(GetProcAddress(GetModuleHandleA("kernel32"), name));
+}
+
+// Owns one open file handle and closes it when it leaves scope.
+class ScopedFile {
+ public:
+  // Takes `handle`, which may be INVALID_HANDLE_VALUE.
+  explicit ScopedFile(HANDLE handle) : handle_(handle) {}
+  // Closes the handle when one was opened.
+  ~ScopedFile() {
+    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+  }
+  ScopedFile(const ScopedFile&) = delete;
+  ScopedFile& operator=(const ScopedFile&) = delete;
+
+  // The handle, or INVALID_HANDLE_VALUE.
+  HANDLE Get() const { return handle_; }
+
+ private:
+  HANDLE handle_;
+};
+
+// Writes into `out` (kNameBufferLength bytes) where WOW64's file system
+// redirection takes `fullPath` for a 32-bit process: a path below the
+// system folder lies below the 32-bit system folder. False where the
+// system has no such folder (not a 64-bit system) or the path is not below
+// the system folder.
+bool RedirectedSystemPath(const char* fullPath, char* out) {
+  GetSystemWow64DirectoryFunction getWow64Directory =
+      reinterpret_cast<GetSystemWow64DirectoryFunction>(
+          Kernel32Function("GetSystemWow64DirectoryA"));
+  if (!getWow64Directory) return false;
+  char systemDirectory[kNameBufferLength];
+  UINT systemLength = GetSystemDirectoryA(systemDirectory, kNameBufferLength);
+  if (systemLength == 0 || systemLength >= kNameBufferLength) return false;
+  if (std::strlen(fullPath) <= systemLength || fullPath[systemLength] != '\\') return false;
+  std::memcpy(out, fullPath, systemLength);
+  out[systemLength] = 0;
+  if (!EqualsIgnoringAsciiCase(out, systemDirectory)) return false;
+  UINT wow64Length = getWow64Directory(out, kNameBufferLength);
+  if (wow64Length == 0 || wow64Length >= kNameBufferLength) return false;
+  const char* tail = fullPath + systemLength;
+  return CopyString(out + wow64Length, kNameBufferLength - wow64Length, tail);
+}
+
+// Whether `finalPath`, as GetFinalPathNameByHandleA reports it, is
+// `fullPath`, or the place WOW64 redirects `fullPath` to. Letter case does
+// not count.
+bool IsFinalPathOf(const char* finalPath, const char* fullPath) {
+  if (std::memcmp(finalPath, kFinalPathPrefix, kFinalPathPrefixLength) != 0) return false;
+  const char* path = finalPath + kFinalPathPrefixLength;
+  if (EqualsIgnoringAsciiCase(path, fullPath)) return true;
+  char redirected[kNameBufferLength];
+  return RedirectedSystemPath(fullPath, redirected) && EqualsIgnoringAsciiCase(path, redirected);
+}
+
+}  // namespace
+
+void DeleteServerFile(const char* longPath) {
+  GetFinalPathFunction getFinalPath =
+      reinterpret_cast<GetFinalPathFunction>(Kernel32Function("GetFinalPathNameByHandleA"));
+  SetFileInformationFunction setFileInformation =
+      reinterpret_cast<SetFileInformationFunction>(Kernel32Function("SetFileInformationByHandle"));
+  if (!getFinalPath || !setFileInformation) {
+    DeleteFileA(longPath);
+    return;
+  }
+  // The path the system opens: separators, dots and ".." as it reads them.
+  char fullPath[kNameBufferLength];
+  DWORD length = GetFullPathNameA(longPath, kNameBufferLength, fullPath, nullptr);
+  if (length == 0 || length >= kNameBufferLength) return;
+  // As itself (a link at the last level is not followed, as DeleteFileA
+  // does not), and shared as DeleteFileA shares it: a file open without
+  // delete sharing refuses the open.
+  ScopedFile file(CreateFileA(fullPath, DELETE | FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (file.Get() == INVALID_HANDLE_VALUE) return;
+  char finalPath[kFinalPathPrefixLength + kNameBufferLength];
+  length = getFinalPath(file.Get(), finalPath, sizeof(finalPath),
+                        FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  if (length == 0 || length >= sizeof(finalPath)) return;
+  // Anything else was reached through a junction or link on the way.
+  if (!IsFinalPathOf(finalPath, fullPath)) return;
+  FILE_DISPOSITION_INFO disposition;
+  disposition.DeleteFile = TRUE;
+  // The file goes when the handle closes; a read-only or running one
+  // refuses and stays as it was.
+  setFileInformation(file.Get(), FileDispositionInfo, &disposition, sizeof(disposition));
+}
