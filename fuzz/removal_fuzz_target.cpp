@@ -266,8 +266,10 @@ class Builder {
       case 9:
         Fault();
         break;
-      case 10:
+      case 10:  // a system before Windows 2000: no long paths, no final paths
         standin::SetLongPathFunctionPresent(false);
+        standin::SetKernel32FunctionPresent("GetFinalPathNameByHandleA", false);
+        standin::SetKernel32FunctionPresent("SetFileInformationByHandle", false);
         break;
       default: {  // a deep chain
         std::string key = PickKey();
