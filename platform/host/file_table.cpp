@@ -377,12 +377,17 @@ BOOL CloseHandle(HANDLE handle) {
 
 // The path of the file a handle was opened on, with the "\\?\" prefix;
 // only the flags 0 (FILE_NAME_NORMALIZED | VOLUME_NAME_DOS) are modelled.
+// The buffer's content is undefined when the call fails: an injected
+// failure fills it with the path all the same, so that a caller that reads
+// it after a failure is caught.
 DWORD GetFinalPathNameByHandleA(HANDLE file, LPSTR filePath, DWORD bufferLength, DWORD flags) {
+  standin_impl::OpenFile* open = OpenFileOf(file);
   if (DWORD error = Gate(standin::Call::GetFinalPathNameByHandleA)) {
+    if (open && !open->key.empty())
+      standin_impl::ReturnPath(open->finalPath, filePath, bufferLength);
     SetLastError(error);
     return 0;
   }
-  standin_impl::OpenFile* open = OpenFileOf(file);
   if (!open || open->key.empty()) {
     SetLastError(ERROR_INVALID_HANDLE);
     return 0;

@@ -427,17 +427,18 @@ INSTANTIATE_TEST_SUITE_P(
 // is asked for once in every run where the system has it.
 struct RedirectionCase {
   const char* label;
-  const char* registered;    // the server path as registered
-  const char* file;          // where the file of that name lies
-  const char* linkedFolder;  // a folder made a link to `target` (or none)
-  const char* target;
-  const char* wow64;  // the 32-bit system folder, empty on a 32-bit system
+  std::string registered;    // the server path as registered
+  std::string file;          // where the file of that name lies
+  std::string linkedFolder;  // a folder made a link to `target` (or none)
+  std::string target;
+  std::string wow64;  // the 32-bit system folder, empty on a 32-bit system
   enum {
     kAll,
     kWithoutHandleDeletion,
     kWithoutWow64Directory,
     kWithoutGuard,
-    kGuardRefused
+    kGuardRefused,
+    kFinalPathFails
   } system;
   bool fileGoes;
 };
@@ -451,7 +452,7 @@ TEST_P(RedirectionTest, DeletesOnlyTheFileTheRegistrationNames) {
   RegisterInstanceEntry();
   RegisterClassKey();
   standin::AddFile(c.file);
-  if (*c.linkedFolder) standin::LinkFolder(c.linkedFolder, c.target);
+  if (!c.linkedFolder.empty()) standin::LinkFolder(c.linkedFolder, c.target);
   standin::SetSystemFolders("C:\\Windows\\System32", c.wow64);
   if (c.system == RedirectionCase::kWithoutHandleDeletion) WithoutHandleDeletion();
   if (c.system == RedirectionCase::kWithoutWow64Directory)
@@ -460,7 +461,9 @@ TEST_P(RedirectionTest, DeletesOnlyTheFileTheRegistrationNames) {
     standin::SetKernel32FunctionPresent("SetProcessMitigationPolicy", false);
   if (c.system == RedirectionCase::kGuardRefused)
     standin::FailCall(standin::Call::SetProcessMitigationPolicy, 1, ERROR_INVALID_PARAMETER);
-  RegisterServer(REG_SZ, std::string(c.registered) + '\0');
+  if (c.system == RedirectionCase::kFinalPathFails)
+    standin::FailCall(standin::Call::GetFinalPathNameByHandleA, 1, ERROR_NOT_ENOUGH_MEMORY);
+  RegisterServer(REG_SZ, c.registered + '\0');
   auto before = Snapshot();
 
   RunRemoval();
@@ -485,6 +488,14 @@ const char kVictim[] = "C:\\Victim\\filter.ax";
 const char kSystemServer[] = "C:\\Windows\\System32\\filter.ax";
 const char kWow64Server[] = "C:\\Windows\\SysWOW64\\filter.ax";
 const char kSysWow64[] = "C:\\Windows\\SysWOW64";
+// A registered path of 259 characters whose folder leads to one with a
+// name two characters longer: the final path needs 266 bytes, one more
+// than the run's buffer (the prefix, the longest full path, its terminator
+// and a spare byte) holds.
+const std::string kLongFolder = "C:\\" + std::string(100, 'f');
+const std::string kLongTarget = "C:\\" + std::string(102, 't');
+const std::string kLongServer = kLongFolder + "\\" + std::string(155, 's');
+const std::string kLongVictim = kLongTarget + "\\" + std::string(155, 's');
 
 INSTANTIATE_TEST_SUITE_P(
     Folders, RedirectionTest,
@@ -497,6 +508,10 @@ INSTANTIATE_TEST_SUITE_P(
                         "C:\\Vendor", "C:\\Victim", "", RedirectionCase::kAll, false},
         RedirectionCase{"dots in the path", "C:/Vendor/Sub/../Sub/./filter.ax.", kVendorServer, "",
                         "", "", RedirectionCase::kAll, true},
+        RedirectionCase{"final path unknown", kVendorServer, kVendorServer, "", "", "",
+                        RedirectionCase::kFinalPathFails, false},
+        RedirectionCase{"led to a final path past the buffer", kLongServer, kLongVictim,
+                        kLongFolder, kLongTarget, "", RedirectionCase::kAll, false},
         RedirectionCase{"Windows XP: the link is followed", kVendorServer, kVictim,
                         "C:\\Vendor\\Sub", "C:\\Victim", "",
                         RedirectionCase::kWithoutHandleDeletion, true},
