@@ -14,8 +14,7 @@ void EnableRedirectionGuard() {
   SetMitigationPolicyFunction setPolicy =
       reinterpret_cast<SetMitigationPolicyFunction>(reinterpret_cast<void (*)()>(proc));
   if (!setPolicy) return;
-  PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY policy;
-  policy.Flags = 0;
+  PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY policy = {};
   policy.EnforceRedirectionTrust = 1;
   // Refused on a system that knows the call but not this policy: ignored.
   setPolicy(ProcessRedirectionTrustPolicy, &policy, sizeof(policy));

@@ -44,27 +44,33 @@ class ScopedFile {
   HANDLE handle_;
 };
 
-// Writes into `out` (kNameBufferLength bytes) where WOW64's file system
-// redirection takes `fullPath` for a 32-bit process: a path below the
-// system folder lies below the 32-bit system folder. False where the
-// system has no such folder (not a 64-bit system) or the path is not below
-// the system folder.
-bool RedirectedSystemPath(const char* fullPath, char* out) {
+// Whether `path` lies below the folder whose path is the first `length`
+// characters of `folder` (letter case aside). False for a length of 0 or
+// kNameBufferLength and more: the call that gave the folder failed, or it
+// did not fit.
+bool IsBelowFolder(const char* path, const char* folder, UINT length) {
+  if (length == 0 || length >= kNameBufferLength) return false;
+  char head[kNameBufferLength];
+  std::memcpy(head, path, length);
+  head[length] = 0;
+  return EqualsIgnoringAsciiCase(head, folder) && path[length] == '\\';
+}
+
+// Whether `path` is the place where WOW64's file system redirection takes
+// `fullPath` for a 32-bit process: below the 32-bit system folder what
+// `fullPath` names below the system folder. Never on a 32-bit system,
+// which has no 32-bit system folder.
+bool IsWow64PlaceOf(const char* path, const char* fullPath) {
   GetSystemWow64DirectoryFunction getWow64Directory =
       reinterpret_cast<GetSystemWow64DirectoryFunction>(
           Kernel32Function("GetSystemWow64DirectoryA"));
   if (!getWow64Directory) return false;
-  char systemDirectory[kNameBufferLength];
-  UINT systemLength = GetSystemDirectoryA(systemDirectory, kNameBufferLength);
-  if (systemLength == 0 || systemLength >= kNameBufferLength) return false;
-  if (std::strlen(fullPath) <= systemLength || fullPath[systemLength] != '\\') return false;
-  std::memcpy(out, fullPath, systemLength);
-  out[systemLength] = 0;
-  if (!EqualsIgnoringAsciiCase(out, systemDirectory)) return false;
-  UINT wow64Length = getWow64Directory(out, kNameBufferLength);
-  if (wow64Length == 0 || wow64Length >= kNameBufferLength) return false;
-  const char* tail = fullPath + systemLength;
-  return CopyString(out + wow64Length, kNameBufferLength - wow64Length, tail);
+  char folder[kNameBufferLength];
+  UINT systemLength = GetSystemDirectoryA(folder, kNameBufferLength);
+  if (!IsBelowFolder(fullPath, folder, systemLength)) return false;
+  UINT wow64Length = getWow64Directory(folder, kNameBufferLength);
+  if (!IsBelowFolder(path, folder, wow64Length)) return false;
+  return EqualsIgnoringAsciiCase(path + wow64Length, fullPath + systemLength);
 }
 
 // Whether `finalPath`, as GetFinalPathNameByHandleA reports it, is
@@ -73,9 +79,7 @@ bool RedirectedSystemPath(const char* fullPath, char* out) {
 bool IsFinalPathOf(const char* finalPath, const char* fullPath) {
   if (std::memcmp(finalPath, kFinalPathPrefix, kFinalPathPrefixLength) != 0) return false;
   const char* path = finalPath + kFinalPathPrefixLength;
-  if (EqualsIgnoringAsciiCase(path, fullPath)) return true;
-  char redirected[kNameBufferLength];
-  return RedirectedSystemPath(fullPath, redirected) && EqualsIgnoringAsciiCase(path, redirected);
+  return EqualsIgnoringAsciiCase(path, fullPath) || IsWow64PlaceOf(path, fullPath);
 }
 
 }  // namespace
@@ -109,8 +113,7 @@ void DeleteServerFile(const char* longPath) {
   if (length == 0 || length >= sizeof(finalPath)) return;
   // Anything else was reached through a junction or link on the way.
   if (!IsFinalPathOf(finalPath, fullPath)) return;
-  FILE_DISPOSITION_INFO disposition;
-  disposition.DeleteFile = TRUE;
+  FILE_DISPOSITION_INFO disposition = {TRUE};
   // The file goes when the handle closes; a read-only or running one
   // refuses and stays as it was.
   setFileInformation(file.Get(), FileDispositionInfo, &disposition, sizeof(disposition));
