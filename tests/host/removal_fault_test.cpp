@@ -438,7 +438,8 @@ struct RedirectionCase {
     kWithoutWow64Directory,
     kWithoutGuard,
     kGuardRefused,
-    kFinalPathFails
+    kFinalPathFails,
+    kSystemFolderUnknown
   } system;
   bool fileGoes;
 };
@@ -461,6 +462,8 @@ TEST_P(RedirectionTest, DeletesOnlyTheFileTheRegistrationNames) {
     standin::SetKernel32FunctionPresent("SetProcessMitigationPolicy", false);
   if (c.system == RedirectionCase::kGuardRefused)
     standin::FailCall(standin::Call::SetProcessMitigationPolicy, 1, ERROR_INVALID_PARAMETER);
+  if (c.system == RedirectionCase::kSystemFolderUnknown)
+    standin::FailCall(standin::Call::GetSystemDirectoryA, 1, ERROR_NOT_ENOUGH_MEMORY);
   if (c.system == RedirectionCase::kFinalPathFails)
     standin::FailCall(standin::Call::GetFinalPathNameByHandleA, 1, ERROR_NOT_ENOUGH_MEMORY);
   RegisterServer(REG_SZ, c.registered + '\0');
@@ -508,6 +511,14 @@ INSTANTIATE_TEST_SUITE_P(
                         "C:\\Vendor", "C:\\Victim", "", RedirectionCase::kAll, false},
         RedirectionCase{"dots in the path", "C:/Vendor/Sub/../Sub/./filter.ax.", kVendorServer, "",
                         "", "", RedirectionCase::kAll, true},
+        // The separator after the folder stands where the system folder's
+        // path ends.
+        RedirectionCase{"WOW64: folder as long as the system folder made a link",
+                        "C:\\Vendor\\Subfolder\\filter.ax", kVictim, "C:\\Vendor\\Subfolder",
+                        "C:\\Victim", kSysWow64, RedirectionCase::kAll, false},
+        RedirectionCase{"WOW64: system folder unknown", kSystemServer, kWow64Server,
+                        "C:\\Windows\\System32", kSysWow64, kSysWow64,
+                        RedirectionCase::kSystemFolderUnknown, false},
         RedirectionCase{"final path unknown", kVendorServer, kVendorServer, "", "", "",
                         RedirectionCase::kFinalPathFails, false},
         RedirectionCase{"led to a final path past the buffer", kLongServer, kLongVictim,
