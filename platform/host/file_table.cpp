@@ -437,11 +437,9 @@ BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS informati
 // The full path as the system makes it: relative to the stand-in's current
 // folder, the root of C:, with "." and ".." taken away and the rest read as
 // every file call reads it.
+// An injected failure fills the buffer all the same, as for the final path.
 DWORD GetFullPathNameA(LPCSTR fileName, DWORD bufferLength, LPSTR buffer, LPSTR* filePart) {
-  if (DWORD error = Gate(standin::Call::GetFullPathNameA)) {
-    SetLastError(error);
-    return 0;
-  }
+  DWORD error = Gate(standin::Call::GetFullPathNameA);
   if (!fileName || !*fileName) {
     SetLastError(ERROR_INVALID_NAME);
     return 0;
@@ -468,6 +466,10 @@ DWORD GetFullPathNameA(LPCSTR fileName, DWORD bufferLength, LPSTR buffer, LPSTR*
   if (parts.empty()) full += "\\";
   full = standin_impl::CanonicalPath(full);
   DWORD length = standin_impl::ReturnPath(full, buffer, bufferLength);
+  if (error) {
+    SetLastError(error);
+    return 0;
+  }
   if (filePart && length < bufferLength) *filePart = buffer + full.find_last_of('\\') + 1;
   return length;
 }
