@@ -104,12 +104,13 @@ void DeleteServerFile(const char* longPath) {
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (file.Get() == INVALID_HANDLE_VALUE) return;
-  // Room for the prefix, the longest full path and its terminator, and one
-  // byte more: Wine reports a buffer of exactly that size as too small.
-  // Cleared, so that a call that writes nothing leaves no path in it.
-  char finalPath[kFinalPathPrefixLength + kNameBufferLength + 1] = {};
+  // Room for the prefix, the longest full path and its terminator. Cleared,
+  // so that a call that writes nothing leaves no path in it.
+  char finalPath[kFinalPathPrefixLength + kNameBufferLength] = {};
   length = getFinalPath(file.Get(), finalPath, sizeof(finalPath),
                         FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  // Too small: Windows gives the size with the terminator, Wine the length
+  // without it; either is at least the buffer's size.
   if (length == 0 || length >= sizeof(finalPath)) return;
   // Anything else was reached through a junction or link on the way.
   if (!IsFinalPathOf(finalPath, fullPath)) return;

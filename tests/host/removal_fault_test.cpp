@@ -503,9 +503,9 @@ const char kSystemServer[] = "C:\\Windows\\System32\\filter.ax";
 const char kWow64Server[] = "C:\\Windows\\SysWOW64\\filter.ax";
 const char kSysWow64[] = "C:\\Windows\\SysWOW64";
 // A registered path of 259 characters whose folder leads to one with a
-// name two characters longer: the final path needs 266 bytes, one more
-// than the run's buffer (the prefix, the longest full path, its terminator
-// and a spare byte) holds.
+// name two characters longer: the final path needs 266 bytes, two more
+// than the run's buffer (the prefix, the longest full path and its
+// terminator) holds.
 const std::string kLongFolder = "C:\\" + std::string(100, 'f');
 const std::string kLongTarget = "C:\\" + std::string(102, 't');
 const std::string kLongServer = kLongFolder + "\\" + std::string(155, 's');
