@@ -442,7 +442,9 @@ struct RedirectionCase {
     kFullPathFails,
     kSystemFolderUnknown,
     kSystemFolderFillingTheBuffer,  // 259 characters
-    kSystemFolderPastTheBuffer      // 300 characters
+    kSystemFolderPastTheBuffer,     // 260 characters
+    kWow64FolderFillingTheBuffer,
+    kWow64FolderPastTheBuffer
   } system;
   bool fileGoes;
 };
@@ -461,8 +463,13 @@ TEST_P(RedirectionTest, DeletesOnlyTheFileTheRegistrationNames) {
   if (c.system == RedirectionCase::kSystemFolderFillingTheBuffer)
     systemFolder = "C:\\" + std::string(256, 'w');
   if (c.system == RedirectionCase::kSystemFolderPastTheBuffer)
-    systemFolder = "C:\\" + std::string(297, 'w');
-  standin::SetSystemFolders(systemFolder, c.wow64);
+    systemFolder = "C:\\" + std::string(257, 'w');
+  std::string wow64Folder = c.wow64;
+  if (c.system == RedirectionCase::kWow64FolderFillingTheBuffer)
+    wow64Folder = "C:\\" + std::string(256, 'w');
+  if (c.system == RedirectionCase::kWow64FolderPastTheBuffer)
+    wow64Folder = "C:\\" + std::string(257, 'w');
+  standin::SetSystemFolders(systemFolder, wow64Folder);
   if (c.system == RedirectionCase::kWithoutHandleDeletion) WithoutHandleDeletion();
   if (c.system == RedirectionCase::kWithoutWow64Directory)
     standin::SetKernel32FunctionPresent("GetSystemWow64DirectoryA", false);
@@ -503,11 +510,11 @@ const char kSystemServer[] = "C:\\Windows\\System32\\filter.ax";
 const char kWow64Server[] = "C:\\Windows\\SysWOW64\\filter.ax";
 const char kSysWow64[] = "C:\\Windows\\SysWOW64";
 // A registered path of 259 characters whose folder leads to one with a
-// name two characters longer: the final path needs 266 bytes, two more
+// name one character longer: the final path needs 265 bytes, one more
 // than the run's buffer (the prefix, the longest full path and its
 // terminator) holds.
 const std::string kLongFolder = "C:\\" + std::string(100, 'f');
-const std::string kLongTarget = "C:\\" + std::string(102, 't');
+const std::string kLongTarget = "C:\\" + std::string(101, 't');
 const std::string kLongServer = kLongFolder + "\\" + std::string(155, 's');
 const std::string kLongVictim = kLongTarget + "\\" + std::string(155, 's');
 
@@ -539,6 +546,12 @@ INSTANTIATE_TEST_SUITE_P(
         RedirectionCase{"WOW64: system folder past the buffer", kSystemServer, kWow64Server,
                         "C:\\Windows\\System32", kSysWow64, kSysWow64,
                         RedirectionCase::kSystemFolderPastTheBuffer, false},
+        RedirectionCase{"WOW64: 32-bit system folder filling the buffer", kSystemServer,
+                        kWow64Server, "C:\\Windows\\System32", kSysWow64, kSysWow64,
+                        RedirectionCase::kWow64FolderFillingTheBuffer, false},
+        RedirectionCase{"WOW64: 32-bit system folder past the buffer", kSystemServer, kWow64Server,
+                        "C:\\Windows\\System32", kSysWow64, kSysWow64,
+                        RedirectionCase::kWow64FolderPastTheBuffer, false},
         RedirectionCase{"full path unknown", kVendorServer, kVendorServer, "", "", "",
                         RedirectionCase::kFullPathFails, false},
         // The current folder, C:\, makes the full form 260 characters long.
