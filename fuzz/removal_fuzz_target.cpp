@@ -323,11 +323,14 @@ class Builder {
       case 9:
         Fault();
         break;
-      case 10:
-        if (in_.Below(2))
+      case 10:  // a system before Windows 2000: no long paths, no final paths
+        if (in_.Below(2)) {
           standin::SetLongPathFunctionPresent(false);
-        else
+          standin::SetKernel32FunctionPresent("GetFinalPathNameByHandleA", false);
+          standin::SetKernel32FunctionPresent("SetFileInformationByHandle", false);
+        } else {
           UserClasses();
+        }
         break;
       default: {  // a deep chain
         std::string key = PickKey();

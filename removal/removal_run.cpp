@@ -1,5 +1,6 @@
 #include "removal/removal_run.h"
 
+#include "removal/redirection_guard.h"
 #include "removal/removal_steps.h"
 
 const char TargetFilterClsid[] = "{3A7D52C8-6E19-4B2F-9C04-71E5D8A0B6F3}";
@@ -53,6 +54,7 @@ int RunRemoval() {
   // root changes nothing at all.
   RegistryKey clsidKey(HKEY_CLASSES_ROOT, "CLSID");
   ResolveLongPathFunction();
+  EnableRedirectionGuard();
   if (clsidKey.Handle()) {
     RegistryKey probeKey;
     RegistryKey workKey;

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "removal/removal_run.h"
+#include "removal/server_file.h"
 
 namespace {
 
@@ -63,7 +64,7 @@ void RemoveServerFile(RegistryKey& workKey, char* nameBuffer, char* valueBuffer,
       pfnGetLongPathName ? pfnGetLongPathName(storedPath, longPathBuffer, kNameBufferLength) : 0;
   if (length == 0 || length >= kNameBufferLength)
     CopyString(longPathBuffer, kNameBufferLength, storedPath);
-  DeleteFileA(longPathBuffer);
+  DeleteServerFile(longPathBuffer);
 }
 
 }  // namespace

@@ -34,6 +34,10 @@ HOST_FILES = [
     "removal/removal_run.cpp",
     "removal/removal_steps.h",
     "removal/removal_steps.cpp",
+    "removal/server_file.h",
+    "removal/server_file.cpp",
+    "removal/redirection_guard.h",
+    "removal/redirection_guard.cpp",
     "main.cpp",
 ]
 # Built only by the Windows build; mutated with --win32 against its program

@@ -191,13 +191,18 @@ std::string TrailingDot(const std::string& directory, const std::string& file) {
 std::string TrailingDotsAndSpaces(const std::string& directory, const std::string& file) {
   return directory + "\\" + file + ". .";
 }
+std::string DotSegments(const std::string& directory, const std::string& file) {
+  return directory + "\\Missing\\..\\.\\" + file;
+}
 
-INSTANTIATE_TEST_SUITE_P(
-    Spellings, ServerPathSpellingTest,
-    ::testing::Values(Spelling{"ForwardSlashes", ForwardSlashes},
-                      Spelling{"DoubledSeparator", DoubledSeparator},
-                      Spelling{"TrailingDot", TrailingDot},
-                      Spelling{"TrailingDotsAndSpaces", TrailingDotsAndSpaces}),
-    [](const ::testing::TestParamInfo<Spelling>& param) { return std::string(param.param.name); });
+INSTANTIATE_TEST_SUITE_P(Spellings, ServerPathSpellingTest,
+                         ::testing::Values(Spelling{"ForwardSlashes", ForwardSlashes},
+                                           Spelling{"DoubledSeparator", DoubledSeparator},
+                                           Spelling{"TrailingDot", TrailingDot},
+                                           Spelling{"TrailingDotsAndSpaces", TrailingDotsAndSpaces},
+                                           Spelling{"DotSegments", DotSegments}),
+                         [](const ::testing::TestParamInfo<Spelling>& param) {
+                           return std::string(param.param.name);
+                         });
 
 }  // namespace

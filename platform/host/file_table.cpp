@@ -3,8 +3,8 @@
 #include "platform/host/file_table.h"
 
 #include <cstring>
+#include <iterator>
 #include <map>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -23,13 +23,26 @@ struct FileEntry {
   bool directory = false;
 };
 
+// An open file handle: the file it was opened on (its key), the path its
+// final path reports, the rights it holds and whether the file goes when
+// it closes. A handle of CREATE_ALWAYS has an empty key.
+struct OpenFile {
+  std::string key;
+  std::string finalPath;
+  DWORD access = 0;
+  bool deletePending = false;
+};
+
 struct FileTable {
-  bool longPathPresent = true;
   uintptr_t nextHandle = 0x100;
-  std::set<uintptr_t> openFiles;
+  std::map<uintptr_t, OpenFile> openFiles;
+  size_t invalidCloses = 0;
   std::map<std::string, FileEntry> files;          // by upper path
   std::map<std::string, std::string> shortToLong;  // upper short -> long
-  std::vector<std::string> deleteFileNames;        // as given to DeleteFileA
+  std::map<std::string, std::string> links;        // upper folder -> target
+  std::vector<std::string> deleteFileNames;        // names asked for deletion
+  std::string systemDirectory = "C:\\Windows\\System32";
+  std::string wow64Directory;  // empty: a 32-bit system
 };
 
 FileTable& F() {
@@ -37,11 +50,11 @@ FileTable& F() {
   return table;
 }
 
-// The key of a path in the table: the path as the system reads it, upper
-// cased. Like the system's own path parsing, "/" separates as "\\" does, a
-// run of separators counts as one, and dots and spaces that end the last
-// component are dropped ("Server.dll." is "Server.dll").
-std::string UpperPath(const std::string& path) {
+// The path as the system reads it. Like the system's own path parsing, "/"
+// separates as "\\" does, a run of separators counts as one, and dots and
+// spaces that end the last component are dropped ("Server.dll." is
+// "Server.dll").
+std::string CanonicalPath(const std::string& path) {
   std::string out;
   for (char c : path) {
     if (c == '/') c = '\\';
@@ -54,7 +67,39 @@ std::string UpperPath(const std::string& path) {
          (out[keep - 1] == '.' || out[keep - 1] == ' '))
     --keep;
   out.resize(keep);
-  return Upper(out);
+  return out;
+}
+
+// The key of a path in the table: its canonical form, upper cased.
+std::string UpperPath(const std::string& path) { return Upper(CanonicalPath(path)); }
+
+// The key of the file or folder that `path` reaches: a short alias taken
+// for its long path, and every folder above the last level that is a link
+// replaced by its target, as often as links lead on (at most 32 times, as
+// the system gives up on a loop).
+std::string ResolvedKey(const std::string& path) {
+  std::string key = UpperPath(path);
+  auto alias = F().shortToLong.find(key);
+  if (alias != F().shortToLong.end()) key = UpperPath(alias->second);
+  for (int hops = 0; hops < 32; ++hops) {
+    bool followed = false;
+    for (size_t slash = key.find('\\'); slash != std::string::npos;
+         slash = key.find('\\', slash + 1)) {
+      auto link = F().links.find(key.substr(0, slash));
+      if (link == F().links.end()) continue;
+      key = UpperPath(link->second) + key.substr(slash);
+      followed = true;
+      break;
+    }
+    if (!followed) break;
+  }
+  return key;
+}
+
+// The entry that `path` reaches, or null.
+FileEntry* Find(const std::string& path) {
+  auto it = F().files.find(ResolvedKey(path));
+  return it == F().files.end() ? nullptr : &it->second;
 }
 
 // Whether the directory that holds `path` exists: a drive's root always does.
@@ -63,8 +108,17 @@ bool ParentExists(const std::string& path) {
   if (slash == std::string::npos) return false;
   std::string parent = path.substr(0, slash);
   if (parent.size() == 2 && parent[1] == ':') return true;
-  auto it = F().files.find(UpperPath(parent));
-  return it != F().files.end() && it->second.directory;
+  FileEntry* entry = Find(parent);
+  return entry && entry->directory;
+}
+
+// Copies `text` into `buffer` of `size` characters the way the kernel's
+// path calls do: its length without the terminator when it fits, else the
+// size it needs with the terminator, the buffer untouched.
+DWORD ReturnPath(const std::string& text, LPSTR buffer, DWORD size) {
+  if (!buffer || size <= text.size()) return static_cast<DWORD>(text.size() + 1);
+  std::memmove(buffer, text.c_str(), text.size() + 1);
+  return static_cast<DWORD>(text.size());
 }
 
 // Whether a path component is a legal 8.3 name in upper case.
@@ -95,12 +149,15 @@ std::string ShortComponent(const std::string& name, unsigned n) {
 }  // namespace
 
 void ResetFiles() { F() = FileTable(); }
-bool LongPathFunctionPresent() { return F().longPathPresent; }
+size_t OpenFileCount() { return F().openFiles.size(); }
+size_t InvalidFileCloseCount() { return F().invalidCloses; }
 
 }  // namespace standin_impl
 
 using standin_impl::F;
+using standin_impl::Find;
 using standin_impl::Gate;
+using standin_impl::ResolvedKey;
 using standin_impl::UpperPath;
 
 BOOL DeleteFileA(LPCSTR fileName) {
@@ -114,10 +171,7 @@ BOOL DeleteFileA(LPCSTR fileName) {
     return FALSE;
   }
   standin_impl::FileTable& f = F();
-  std::string upper = UpperPath(fileName);
-  auto alias = f.shortToLong.find(upper);
-  if (alias != f.shortToLong.end()) upper = UpperPath(alias->second);
-  auto it = f.files.find(upper);
+  auto it = f.files.find(ResolvedKey(fileName));
   if (it == f.files.end()) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return FALSE;
@@ -155,25 +209,20 @@ DWORD GetLongPathNameA(LPCSTR shortPath, LPSTR longPath, DWORD bufferLength) {
   std::string upper = UpperPath(shortPath);
   std::string result;
   auto alias = f.shortToLong.find(upper);
-  if (alias != f.shortToLong.end() && f.files.count(UpperPath(alias->second))) {
-    result = alias->second;
-  } else if (f.files.count(upper)) {
-    result = shortPath;  // already long: returned as given
-  } else {
+  if (!Find(shortPath)) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return 0;
   }
-  if (!longPath || bufferLength <= result.size())
-    return static_cast<DWORD>(result.size() + 1);  // buffer untouched
-  std::memmove(longPath, result.c_str(), result.size() + 1);
-  return static_cast<DWORD>(result.size());
+  // Through a link, the path through it: each level is looked up by name.
+  result = alias != f.shortToLong.end() ? alias->second : std::string(shortPath);
+  return standin_impl::ReturnPath(result, longPath, bufferLength);
 }
 
 // Makes up a short form for every component that lacks one, "NAME~1.EXT"
 // the way Windows does (Wine's differ: the tests ask for them, never guess).
 DWORD GetShortPathNameA(LPCSTR longPath, LPSTR shortPath, DWORD bufferLength) {
   standin_impl::FileTable& f = F();
-  if (!longPath || !f.files.count(UpperPath(longPath))) {
+  if (!longPath || !Find(longPath)) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return 0;
   }
@@ -235,10 +284,63 @@ BOOL CreateDirectoryA(LPCSTR pathName, LPSECURITY_ATTRIBUTES) {
   return TRUE;
 }
 
-// Makes (or empties) a file; the only disposition modelled is CREATE_ALWAYS.
-HANDLE CreateFileA(LPCSTR fileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD,
-                   HANDLE) {
+namespace {
+
+HANDLE NewFileHandle(standin_impl::OpenFile open) {
+  uintptr_t handle = F().nextHandle += 4;
+  F().openFiles[handle] = std::move(open);
+  return reinterpret_cast<HANDLE>(handle);
+}
+
+standin_impl::OpenFile* OpenFileOf(HANDLE handle) {
+  auto it = F().openFiles.find(reinterpret_cast<uintptr_t>(handle));
+  return it == F().openFiles.end() ? nullptr : &it->second;
+}
+
+// Opens an existing file with OPEN_EXISTING: folders above it followed
+// through links, the last level taken as itself. A folder refuses (the
+// stand-in has no FILE_FLAG_BACKUP_SEMANTICS), and so does a file held
+// open without delete sharing when delete access is asked for.
+HANDLE OpenExisting(const std::string& path, DWORD access) {
+  if (path.size() >= MAX_PATH) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return INVALID_HANDLE_VALUE;
+  }
+  std::string key = ResolvedKey(path);
+  auto it = F().files.find(key);
+  if (it == F().files.end()) {
+    SetLastError(standin_impl::ParentExists(path) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (it->second.directory) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+  }
+  if ((access & DELETE) && it->second.deleteError == ERROR_SHARING_VIOLATION) {
+    SetLastError(ERROR_SHARING_VIOLATION);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (access & DELETE) F().deleteFileNames.push_back(path);
+  standin_impl::OpenFile open;
+  open.key = key;
+  open.finalPath = "\\\\?\\" + standin_impl::CanonicalPath(it->second.path);
+  open.access = access;
+  return NewFileHandle(std::move(open));
+}
+
+}  // namespace
+
+// Makes (or empties) a file with CREATE_ALWAYS, or opens one with
+// OPEN_EXISTING; no other disposition is modelled. Sharing is not checked
+// beyond what LockFile sets.
+HANDLE CreateFileA(LPCSTR fileName, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition,
+                   DWORD, HANDLE) {
+  if (DWORD error = Gate(standin::Call::CreateFileA)) {
+    SetLastError(error);
+    return INVALID_HANDLE_VALUE;
+  }
   std::string path = fileName ? fileName : "";
+  if (disposition == OPEN_EXISTING) return OpenExisting(path, access);
   if (disposition != CREATE_ALWAYS) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
@@ -251,23 +353,146 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD d
     SetLastError(ERROR_PATH_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
-  standin_impl::FileEntry& entry = F().files[UpperPath(path)];
+  standin_impl::FileEntry& entry = F().files[ResolvedKey(path)];
   if (entry.directory) {
     SetLastError(ERROR_ACCESS_DENIED);
     return INVALID_HANDLE_VALUE;
   }
   if (entry.path.empty()) entry.path = path;
-  uintptr_t handle = F().nextHandle += 4;
-  F().openFiles.insert(handle);
-  return reinterpret_cast<HANDLE>(handle);
+  return NewFileHandle(standin_impl::OpenFile());
 }
 
+// Closes a file handle; a file marked for deletion through it goes now.
 BOOL CloseHandle(HANDLE handle) {
-  if (F().openFiles.erase(reinterpret_cast<uintptr_t>(handle)) == 0) {
+  auto it = F().openFiles.find(reinterpret_cast<uintptr_t>(handle));
+  if (it == F().openFiles.end()) {
+    F().invalidCloses++;
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
+  if (it->second.deletePending) F().files.erase(it->second.key);
+  F().openFiles.erase(it);
   return TRUE;
+}
+
+// The path of the file a handle was opened on, with the "\\?\" prefix;
+// only the flags 0 (FILE_NAME_NORMALIZED | VOLUME_NAME_DOS) are modelled.
+// The buffer's content is undefined when the call fails: an injected
+// failure fills it with the path all the same, so that a caller that reads
+// it after a failure is caught.
+DWORD GetFinalPathNameByHandleA(HANDLE file, LPSTR filePath, DWORD bufferLength, DWORD flags) {
+  standin_impl::OpenFile* open = OpenFileOf(file);
+  if (DWORD error = Gate(standin::Call::GetFinalPathNameByHandleA)) {
+    if (open && !open->key.empty())
+      standin_impl::ReturnPath(open->finalPath, filePath, bufferLength);
+    SetLastError(error);
+    return 0;
+  }
+  if (!open || open->key.empty()) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return 0;
+  }
+  if (flags != 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  return standin_impl::ReturnPath(open->finalPath, filePath, bufferLength);
+}
+
+// Only FileDispositionInfo is modelled: it marks the file (or unmarks it)
+// for deletion when the handle closes. A file that refuses deletion
+// (read-only, a loaded module) fails with its error, as DeleteFileA does.
+BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS informationClass,
+                                LPVOID information, DWORD bufferSize) {
+  if (DWORD error = Gate(standin::Call::SetFileInformationByHandle)) {
+    SetLastError(error);
+    return FALSE;
+  }
+  standin_impl::OpenFile* open = OpenFileOf(file);
+  if (!open || open->key.empty()) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (informationClass != FileDispositionInfo || !information) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (bufferSize < sizeof(FILE_DISPOSITION_INFO)) {
+    SetLastError(ERROR_BAD_LENGTH);
+    return FALSE;
+  }
+  if (!(open->access & DELETE)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  auto it = F().files.find(open->key);
+  if (it != F().files.end() && it->second.deleteError) {
+    SetLastError(it->second.deleteError);
+    return FALSE;
+  }
+  open->deletePending = static_cast<FILE_DISPOSITION_INFO*>(information)->DeleteFile != 0;
+  return TRUE;
+}
+
+// The full path as the system makes it: relative to the stand-in's current
+// folder, the root of C:, with "." and ".." taken away and the rest read as
+// every file call reads it.
+// An injected failure fills the buffer all the same, as for the final path.
+DWORD GetFullPathNameA(LPCSTR fileName, DWORD bufferLength, LPSTR buffer, LPSTR* filePart) {
+  DWORD error = Gate(standin::Call::GetFullPathNameA);
+  if (!fileName || !*fileName) {
+    SetLastError(ERROR_INVALID_NAME);
+    return 0;
+  }
+  std::string path = fileName;
+  for (char& c : path)
+    if (c == '/') c = '\\';
+  if (path.size() < 2 || path[1] != ':') path = "C:" + (path[0] == '\\' ? path : "\\" + path);
+  std::vector<std::string> parts;
+  size_t start = 3;
+  while (start <= path.size()) {
+    size_t end = path.find('\\', start);
+    if (end == std::string::npos) end = path.size();
+    std::string part = path.substr(start, end - start);
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    start = end + 1;
+  }
+  std::string full = path.substr(0, 2);
+  for (const std::string& part : parts) full += "\\" + part;
+  if (parts.empty()) full += "\\";
+  full = standin_impl::CanonicalPath(full);
+  DWORD length = standin_impl::ReturnPath(full, buffer, bufferLength);
+  if (error) {
+    SetLastError(error);
+    return 0;
+  }
+  if (filePart && length < bufferLength) *filePart = buffer + full.find_last_of('\\') + 1;
+  return length;
+}
+
+UINT GetSystemDirectoryA(LPSTR buffer, UINT size) {
+  if (DWORD error = Gate(standin::Call::GetSystemDirectoryA)) {
+    SetLastError(error);
+    return 0;
+  }
+  return standin_impl::ReturnPath(F().systemDirectory, buffer, size);
+}
+
+// ERROR_CALL_NOT_IMPLEMENTED on a 32-bit system, as on Windows.
+UINT GetSystemWow64DirectoryA(LPSTR buffer, UINT size) {
+  if (DWORD error = Gate(standin::Call::GetSystemWow64DirectoryA)) {
+    SetLastError(error);
+    return 0;
+  }
+  if (F().wow64Directory.empty()) {
+    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return 0;
+  }
+  return standin_impl::ReturnPath(F().wow64Directory, buffer, size);
 }
 
 // ---------------------------------------------------------------------------
@@ -275,7 +500,23 @@ BOOL CloseHandle(HANDLE handle) {
 
 namespace standin {
 
-void SetLongPathFunctionPresent(bool present) { F().longPathPresent = present; }
+void LinkFolder(const std::string& path, const std::string& target) {
+  std::string key = UpperPath(path);
+  standin_impl::FileTable& f = F();
+  for (auto it = f.files.begin(); it != f.files.end();)
+    it = it->first == key || it->first.compare(0, key.size() + 1, key + "\\") == 0
+             ? f.files.erase(it)
+             : std::next(it);
+  f.links[key] = target;
+  standin_impl::FileEntry& entry = f.files[key];
+  entry.path = path;
+  entry.directory = true;
+}
+
+void SetSystemFolders(const std::string& system, const std::string& wow64) {
+  F().systemDirectory = system;
+  F().wow64Directory = wow64;
+}
 
 void AddFile(const std::string& path) {
   standin_impl::FileEntry& entry = F().files[UpperPath(path)];
@@ -292,7 +533,7 @@ void LockFile(const std::string& path, DWORD error) {
   F().files[UpperPath(path)].deleteError = error;
 }
 
-bool FileExists(const std::string& path) { return F().files.count(UpperPath(path)) != 0; }
+bool FileExists(const std::string& path) { return Find(path) != nullptr; }
 
 const std::vector<std::string>& DeleteFileNames() { return F().deleteFileNames; }
 

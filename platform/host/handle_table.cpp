@@ -5,6 +5,7 @@
 #include <set>
 #include <vector>
 
+#include "platform/host/file_table.h"
 #include "platform/host/standin_control.h"
 
 namespace standin_impl {
@@ -116,7 +117,9 @@ void ResetHandles() { T() = Table(); }
 
 namespace standin {
 
-size_t OpenHandleCount() { return standin_impl::T().openCount; }
-size_t InvalidCloseCount() { return standin_impl::T().invalidCloses; }
+size_t OpenHandleCount() { return standin_impl::T().openCount + standin_impl::OpenFileCount(); }
+size_t InvalidCloseCount() {
+  return standin_impl::T().invalidCloses + standin_impl::InvalidFileCloseCount();
+}
 
 }  // namespace standin

@@ -3,9 +3,13 @@
 // by an in-memory registry and file table (platform/host/). Host builds only.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 typedef uint32_t DWORD;
+typedef unsigned int UINT;
+typedef size_t SIZE_T;
+typedef uint8_t BOOLEAN;
 typedef int32_t LONG;
 typedef uint32_t ULONG;
 typedef LONG LSTATUS;
@@ -52,9 +56,11 @@ typedef FILETIME* PFILETIME;
 #define ERROR_PATH_NOT_FOUND 3L
 #define ERROR_ACCESS_DENIED 5L
 #define ERROR_INVALID_HANDLE 6L
+#define ERROR_BAD_LENGTH 24L
 #define ERROR_NOT_ENOUGH_MEMORY 8L
 #define ERROR_SHARING_VIOLATION 32L
 #define ERROR_INVALID_PARAMETER 87L
+#define ERROR_CALL_NOT_IMPLEMENTED 120L
 #define ERROR_INVALID_NAME 123L
 #define ERROR_MOD_NOT_FOUND 126L
 #define ERROR_PROC_NOT_FOUND 127L
@@ -74,8 +80,45 @@ typedef FILETIME* PFILETIME;
 
 #define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
 #define GENERIC_WRITE 0x40000000
+#define FILE_READ_ATTRIBUTES 0x0080
+#define FILE_SHARE_READ 0x1
+#define FILE_SHARE_WRITE 0x2
+#define FILE_SHARE_DELETE 0x4
 #define CREATE_ALWAYS 2
+#define OPEN_EXISTING 3
 #define FILE_ATTRIBUTE_NORMAL 0x80
+#define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000
+#define FILE_NAME_NORMALIZED 0x0
+#define VOLUME_NAME_DOS 0x0
+
+typedef enum _FILE_INFO_BY_HANDLE_CLASS {
+  FileBasicInfo,
+  FileStandardInfo,
+  FileNameInfo,
+  FileRenameInfo,
+  FileDispositionInfo
+} FILE_INFO_BY_HANDLE_CLASS;
+
+typedef struct _FILE_DISPOSITION_INFO {
+  BOOLEAN DeleteFile;
+} FILE_DISPOSITION_INFO;
+
+// Only the policy the program sets; the others keep their places.
+typedef enum _PROCESS_MITIGATION_POLICY {
+  ProcessDEPPolicy,
+  ProcessRedirectionTrustPolicy = 16
+} PROCESS_MITIGATION_POLICY;
+
+typedef struct _PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY {
+  union {
+    DWORD Flags;
+    __extension__ struct {
+      DWORD EnforceRedirectionTrust : 1;
+      DWORD AuditRedirectionTrust : 1;
+      DWORD ReservedFlags : 30;
+    };
+  };
+} PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY;
 
 #define REG_NONE 0
 #define REG_SZ 1
@@ -131,10 +174,17 @@ LPSTR lstrcpyA(LPSTR destination, LPCSTR source);
 BOOL DeleteFileA(LPCSTR fileName);
 DWORD GetLongPathNameA(LPCSTR shortPath, LPSTR longPath, DWORD bufferLength);
 DWORD GetShortPathNameA(LPCSTR longPath, LPSTR shortPath, DWORD bufferLength);
-// For the tests that make files through the platform.
-BOOL CreateDirectoryA(LPCSTR pathName, LPSECURITY_ATTRIBUTES security);
+DWORD GetFullPathNameA(LPCSTR fileName, DWORD bufferLength, LPSTR buffer, LPSTR* filePart);
+DWORD GetFinalPathNameByHandleA(HANDLE file, LPSTR filePath, DWORD bufferLength, DWORD flags);
+BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS informationClass,
+                                LPVOID information, DWORD bufferSize);
+UINT GetSystemDirectoryA(LPSTR buffer, UINT size);
+UINT GetSystemWow64DirectoryA(LPSTR buffer, UINT size);
+BOOL SetProcessMitigationPolicy(PROCESS_MITIGATION_POLICY policy, LPVOID buffer, SIZE_T length);
 HANDLE CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
                    DWORD disposition, DWORD flags, HANDLE templateFile);
 BOOL CloseHandle(HANDLE handle);
+// For the tests that make files through the platform.
+BOOL CreateDirectoryA(LPCSTR pathName, LPSECURITY_ATTRIBUTES security);
 DWORD GetLastError();
 void SetLastError(DWORD error);

@@ -1,10 +1,15 @@
-// The stand-in's module calls, the thread's last error, the fold of a
-// native result into an error code, and lstrcpyA.
+// The stand-in's module calls, the process's mitigation policies, the
+// thread's last error, the fold of a native result into an error code, and
+// lstrcpyA.
+
+#include "platform/host/kernel_calls.h"
 
 #include <cstring>
+#include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
-#include "platform/host/file_table.h"
 #include "platform/host/host_windows.h"
 #include "platform/host/key_tree.h"
 #include "platform/host/test_controls.h"
@@ -19,7 +24,44 @@ FARPROC AsProc(Function* function) {
   return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(function));
 }
 thread_local DWORD lastError = 0;
+
+struct Kernel {
+  std::set<std::string> missing;                  // functions GetProcAddress does not find
+  std::vector<std::pair<DWORD, DWORD>> policies;  // (policy, flags) set
+};
+
+Kernel& K() {
+  static Kernel kernel;
+  return kernel;
+}
+
+// The kernel32 functions the program looks up at run time.
+FARPROC Kernel32Function(const std::string& name) {
+  if (K().missing.count(name)) return nullptr;
+  void (*function)() = nullptr;
+  if (name == "GetLongPathNameA")
+    function = reinterpret_cast<void (*)()>(&GetLongPathNameA);
+  else if (name == "GetFinalPathNameByHandleA")
+    function = reinterpret_cast<void (*)()>(&GetFinalPathNameByHandleA);
+  else if (name == "SetFileInformationByHandle")
+    function = reinterpret_cast<void (*)()>(&SetFileInformationByHandle);
+  else if (name == "GetSystemWow64DirectoryA")
+    function = reinterpret_cast<void (*)()>(&GetSystemWow64DirectoryA);
+  else if (name == "SetProcessMitigationPolicy")
+    function = reinterpret_cast<void (*)()>(&SetProcessMitigationPolicy);
+  return reinterpret_cast<FARPROC>(function);
+}
+
+// The ntdll functions the program looks up at run time.
+FARPROC NtdllFunction(const std::string& name) {
+  if (name == "NtDeleteKey" && standin_impl::NtDeleteKeyPresent()) return AsProc(&NtDeleteKey);
+  if (name == "RtlNtStatusToDosError") return AsProc(&RtlNtStatusToDosError);
+  return nullptr;
+}
+
 }  // namespace
+
+void standin_impl::ResetKernel() { K() = Kernel(); }
 
 HMODULE GetModuleHandleA(LPCSTR moduleName) {
   if (DWORD error = standin_impl::Gate(standin::Call::GetModuleHandleA)) {
@@ -38,16 +80,28 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR procName) {
     lastError = error;
     return nullptr;
   }
-  if (module == kKernel32 && procName && std::strcmp(procName, "GetLongPathNameA") == 0 &&
-      standin_impl::LongPathFunctionPresent())
-    return AsProc(&GetLongPathNameA);
-  if (module == kNtdll && procName && std::strcmp(procName, "NtDeleteKey") == 0 &&
-      standin_impl::NtDeleteKeyPresent())
-    return AsProc(&NtDeleteKey);
-  if (module == kNtdll && procName && std::strcmp(procName, "RtlNtStatusToDosError") == 0)
-    return AsProc(&RtlNtStatusToDosError);
-  lastError = ERROR_PROC_NOT_FOUND;
-  return nullptr;
+  FARPROC function = nullptr;
+  if (module == kKernel32 && procName) function = Kernel32Function(procName);
+  if (module == kNtdll && procName) function = NtdllFunction(procName);
+  if (!function) lastError = ERROR_PROC_NOT_FOUND;
+  return function;
+}
+
+// Records the policy; only the redirection trust policy is modelled, and
+// its structure must have the size the system expects.
+BOOL SetProcessMitigationPolicy(PROCESS_MITIGATION_POLICY policy, LPVOID buffer, SIZE_T length) {
+  if (DWORD error = standin_impl::Gate(standin::Call::SetProcessMitigationPolicy)) {
+    lastError = error;
+    return FALSE;
+  }
+  if (policy != ProcessRedirectionTrustPolicy || !buffer ||
+      length != sizeof(PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY)) {
+    lastError = ERROR_INVALID_PARAMETER;
+    return FALSE;
+  }
+  DWORD flags = static_cast<PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY*>(buffer)->Flags;
+  K().policies.emplace_back(static_cast<DWORD>(policy), flags);
+  return TRUE;
 }
 
 // The results the native key deletion gives; any other failure folds to
@@ -75,3 +129,20 @@ LPSTR lstrcpyA(LPSTR destination, LPCSTR source) {
 
 DWORD GetLastError() { return lastError; }
 void SetLastError(DWORD error) { lastError = error; }
+
+namespace standin {
+
+void SetKernel32FunctionPresent(const std::string& name, bool present) {
+  if (present)
+    K().missing.erase(name);
+  else
+    K().missing.insert(name);
+}
+
+void SetLongPathFunctionPresent(bool present) {
+  SetKernel32FunctionPresent("GetLongPathNameA", present);
+}
+
+const std::vector<std::pair<DWORD, DWORD>>& MitigationPolicies() { return K().policies; }
+
+}  // namespace standin

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/host/host_windows.h"
@@ -32,14 +33,22 @@ enum class Call {
   DeleteFileA,
   GetLongPathNameA,
   NtDeleteKey,  // its faults' `error` is the NTSTATUS it returns
+  CreateFileA,
+  GetFullPathNameA,
+  GetFinalPathNameByHandleA,
+  SetFileInformationByHandle,
+  GetSystemDirectoryA,
+  GetSystemWow64DirectoryA,
+  SetProcessMitigationPolicy,
   Count
 };
 
 const char* CallName(Call call);
 
 // Empties the registry and the file table, closes every handle, clears
-// faults, counters and the hook, and makes the long-path function and the
-// native key deletion present.
+// faults, counters, the hook and the mitigation policies, makes every
+// kernel32 function and the native key deletion present, and the system a
+// 32-bit one.
 void Reset();
 
 // Registry building.
@@ -101,9 +110,11 @@ void DenyUserAccess(const std::string& keyPath, REGSAM allowed = 0);
 // The user's classes as Dump shows the machine's.
 std::string DumpUser();
 
-// Handles the program holds open right now (predefined roots excluded).
+// Handles the program holds open right now, keys and files (predefined
+// roots excluded).
 size_t OpenHandleCount();
-// RegCloseKey calls on a handle that was not open: double or stray closes.
+// RegCloseKey and CloseHandle calls on a handle that was not open: double
+// or stray closes.
 size_t InvalidCloseCount();
 // Calls of a function since the last Reset.
 uint64_t CallCount(Call call);
@@ -134,16 +145,38 @@ void SetLongPathFunctionPresent(bool present);
 // Whether GetProcAddress finds NtDeleteKey in "ntdll" (RtlNtStatusToDosError
 // is always there).
 void SetNtDeleteKeyPresent(bool present);
+// Whether GetProcAddress finds `name` in "kernel32": GetLongPathNameA,
+// GetFinalPathNameByHandleA, SetFileInformationByHandle,
+// GetSystemWow64DirectoryA, SetProcessMitigationPolicy. All are present
+// after Reset, as on a current system; Windows XP lacks all but the first
+// and GetSystemWow64DirectoryA.
+void SetKernel32FunctionPresent(const std::string& name, bool present);
+// The (policy, flags) pairs SetProcessMitigationPolicy accepted, in order.
+const std::vector<std::pair<DWORD, DWORD>>& MitigationPolicies();
+// The folders GetSystemDirectoryA and GetSystemWow64DirectoryA report;
+// `wow64` empty makes the latter fail with ERROR_CALL_NOT_IMPLEMENTED, as on
+// a 32-bit system (the default, with "C:\Windows\System32").
+void SetSystemFolders(const std::string& system, const std::string& wow64);
 
-// File table. Paths compare without regard to letter case.
+// File table. Paths compare without regard to letter case. Every file call
+// and control below follows folder links above a path's last level.
 void AddFile(const std::string& path);
+// Replaces the folder at `path`, and everything below it, with a link to
+// the folder `target`, as a junction or a symbolic link would: a path
+// through it reaches the file of the same name below `target`, and a
+// handle opened so reports that file's path as its final path.
+void LinkFolder(const std::string& path, const std::string& target);
 // `shortPath` names the same file as `longPath` (which is added if missing).
 void AddShortName(const std::string& shortPath, const std::string& longPath);
-// DeleteFileA on this file fails with `error` (read-only, in use, ...).
+// DeleteFileA on this file fails with `error` (read-only, in use, ...), and
+// so does its deletion through a handle: ERROR_SHARING_VIOLATION (open
+// without delete sharing elsewhere) at an open asking for DELETE, any other
+// error (read-only, a loaded module) at SetFileInformationByHandle.
 void LockFile(const std::string& path, DWORD error);
 bool FileExists(const std::string& path);
-// The names DeleteFileA was given since the last Reset (calls failed by an
-// armed fault excepted), in order: which name of a file the caller used.
+// The names DeleteFileA was given, and those of files that CreateFileA
+// opened with DELETE access, since the last Reset (calls failed by an armed
+// fault excepted), in order: which name of a file the caller used.
 const std::vector<std::string>& DeleteFileNames();
 std::vector<std::string> Files();
 

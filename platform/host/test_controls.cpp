@@ -6,6 +6,7 @@
 
 #include "platform/host/file_table.h"
 #include "platform/host/handle_table.h"
+#include "platform/host/kernel_calls.h"
 #include "platform/host/key_faults.h"
 #include "platform/host/key_tree.h"
 
@@ -79,7 +80,14 @@ const char* CallName(Call call) {
                                        "GetProcAddress",
                                        "DeleteFileA",
                                        "GetLongPathNameA",
-                                       "NtDeleteKey"};
+                                       "NtDeleteKey",
+                                       "CreateFileA",
+                                       "GetFullPathNameA",
+                                       "GetFinalPathNameByHandleA",
+                                       "SetFileInformationByHandle",
+                                       "GetSystemDirectoryA",
+                                       "GetSystemWow64DirectoryA",
+                                       "SetProcessMitigationPolicy"};
   size_t i = static_cast<size_t>(call);
   return i < sizeof(kNames) / sizeof(kNames[0]) ? kNames[i] : "?";
 }
@@ -88,6 +96,7 @@ void Reset() {
   standin_impl::ResetTree();
   standin_impl::ResetHandles();
   standin_impl::ResetFiles();
+  standin_impl::ResetKernel();
   standin_impl::ResetKeyFaults();
   C() = standin_impl::Controls();
 }

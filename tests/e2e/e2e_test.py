@@ -285,6 +285,26 @@ class EndToEndTest(ProgramCase):
         self.assertNotIn(" ", short)
         self.removal(self.manager, server, [neighbour], stored_path=short)
 
+    def test_folder_of_the_server_path_made_a_link_leaves_the_file_it_leads_to(self):
+        # The filter's folder replaced, as a user without elevation may, with
+        # a link to another folder that holds a file of the same name.
+        victim, neighbour = self.create_files("Victim\\Sample Filter.dll", "Victim\\readme.txt")
+        folder = f"{self.directory}\\Vendor"
+        os.symlink(self.wine.host_path(f"{self.directory}\\Victim"), self.wine.host_path(folder))
+        server = f"{folder}\\Sample Filter.dll"
+        self.assertTrue(self.wine.file_exists(server))
+        self.register_instance_entry(self.manager)
+        self.register_class_key(server)
+        targets = self.wine.names(instance_entry_path(self.manager)) + self.wine.names(CLASS_KEY_PATH)
+        before = self.wine.export_registry()
+
+        self.run_program()
+
+        self.assertSameRegistry(before.without(*targets), self.wine.export_registry())
+        self.assertTrue(self.wine.file_exists(victim), "the file the link leads to was deleted")
+        self.assertEqual(b"MZ", self.wine.file_content(victim))
+        self.assertTrue(self.wine.file_exists(neighbour))
+
     def test_manager_matched_in_other_letter_case(self):
         self.register_manager(EARLY_MANAGER, MANAGER_NAME.swapcase())
         self.register_instance_entry(self.manager)

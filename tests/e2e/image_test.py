@@ -25,14 +25,21 @@ MAX_SIZE = 16 * 1024
 # check until its minimum Windows version has been looked up and it has
 # been added here. GetLongPathNameA is absent on purpose: it is looked up
 # at run time, since Windows 95 and NT 4 lack it. So are RegDeleteTreeA and
-# RegDeleteKeyExA, which Windows XP lacks.
+# RegDeleteKeyExA, which Windows XP lacks, and RUN_TIME_ONLY.
 ALLOWED_IMPORTS = {
-    "kernel32.dll": {"DeleteFileA", "ExitProcess", "GetModuleHandleA", "GetProcAddress",
-                     "lstrcpyA"},
+    "kernel32.dll": {"CloseHandle", "CreateFileA", "DeleteFileA", "ExitProcess",
+                     "GetFullPathNameA", "GetModuleHandleA", "GetProcAddress",
+                     "GetSystemDirectoryA", "lstrcpyA"},
     "advapi32.dll": {"RegCloseKey", "RegDeleteKeyA", "RegDeleteValueA", "RegEnumKeyExA",
                      "RegEnumValueA", "RegOpenKeyExA", "RegQueryValueExA"},
     "msvcrt.dll": {"memcmp", "memcpy", "memmove", "memset", "strcmp", "strlen"},
 }
+
+# Looked up at run time: Windows 95 and NT 4 lack the first, Windows XP the
+# file and process calls after it (GetSystemWow64DirectoryA is needed only
+# together with them).
+RUN_TIME_ONLY = ["GetLongPathNameA", "GetFinalPathNameByHandleA", "SetFileInformationByHandle",
+                 "GetSystemWow64DirectoryA", "SetProcessMitigationPolicy"]
 
 # Windows' identifiers of the versions the manifest declares support for.
 SUPPORTED_OS = {
@@ -172,8 +179,9 @@ class ProgramImageTest(unittest.TestCase):
         for dll, functions in imports.items():
             unknown = set(functions) - ALLOWED_IMPORTS.get(dll, set())
             self.assertFalse(unknown, f"imports from {dll} not known to exist on Windows XP")
-        self.assertNotIn("GetLongPathNameA", imports.get("kernel32.dll", []),
-                         "the long-path function must stay a run-time lookup")
+        for function in RUN_TIME_ONLY:
+            self.assertNotIn(function, imports.get("kernel32.dll", []),
+                             f"{function} must stay a run-time lookup")
 
     def test_has_no_thread_local_storage(self):
         # There is no C runtime start-up code to set it up.

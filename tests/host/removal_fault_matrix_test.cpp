@@ -128,7 +128,17 @@ std::vector<DWORD> ErrorsOf(Call call) {
   switch (call) {
     case Call::DeleteFileA:
     case Call::GetLongPathNameA:
+    case Call::CreateFileA:
+    case Call::SetFileInformationByHandle:
       return {ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION, ERROR_FILE_NOT_FOUND};
+    case Call::GetFullPathNameA:
+    case Call::GetFinalPathNameByHandleA:
+      return {ERROR_INVALID_NAME, ERROR_PATH_NOT_FOUND, ERROR_NOT_ENOUGH_MEMORY};
+    case Call::GetSystemDirectoryA:
+    case Call::GetSystemWow64DirectoryA:
+      return {ERROR_CALL_NOT_IMPLEMENTED};
+    case Call::SetProcessMitigationPolicy:
+      return {ERROR_INVALID_PARAMETER, ERROR_ACCESS_DENIED};
     case Call::GetModuleHandleA:
       return {ERROR_MOD_NOT_FOUND};
     case Call::GetProcAddress:

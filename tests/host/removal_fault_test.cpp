@@ -20,6 +20,13 @@ namespace {
 using test_support::FileExists;
 using test_support::KeyExists;
 
+// A system older than the deletion through a checked handle: Windows XP,
+// and before it (where GetLongPathNameA may be missing too).
+void WithoutHandleDeletion() {
+  standin::SetKernel32FunctionPresent("GetFinalPathNameByHandleA", false);
+  standin::SetKernel32FunctionPresent("SetFileInformationByHandle", false);
+}
+
 class HostRemovalTest : public test_support::RemovalFixture {
  protected:
   void SetUp() override {
@@ -64,6 +71,7 @@ TEST_F(HostRemovalTest, NoClassManagerAnywhere) {
 
 TEST_F(HostRemovalTest, WithoutLongPathFunctionTheStoredPathIsDeleted) {
   standin::SetLongPathFunctionPresent(false);
+  WithoutHandleDeletion();
   RegisterManager(ClassManagerName);
   RegisterInstanceEntry();
   RegisterClassKey();
@@ -77,7 +85,10 @@ TEST_F(HostRemovalTest, WithoutLongPathFunctionTheStoredPathIsDeleted) {
   EXPECT_FALSE(FileExists(server));
 }
 
+// Where the final path can be checked, the short form's file stays: its
+// final path is the long form (ServerPathLengthTest).
 TEST_F(HostRemovalTest, LongFormTooLongForTheBufferFallsBackToTheStoredPath) {
+  WithoutHandleDeletion();
   RegisterManager(ClassManagerName);
   RegisterInstanceEntry();
   RegisterClassKey();
@@ -121,7 +132,7 @@ TEST_F(HostRemovalTest, ClassRootUnavailableAtTheLastStepDeletesNothingAtTheRoot
   standin::SetString(TargetFilterClsid, "", "decoy");
   // The class root becomes unavailable once the server file was handled.
   standin::SetCallHook([](standin::Call call) {
-    if (call == standin::Call::DeleteFileA) standin::DenyAccess("CLSID");
+    if (call == standin::Call::SetFileInformationByHandle) standin::DenyAccess("CLSID");
   });
   RunRemoval();
   standin::SetCallHook(nullptr);
@@ -462,7 +473,10 @@ struct ServerPathCase {
   size_t storedLength;  // 0: a short form "C:\SRV~1.DLL"
   size_t longLength;    // with a short form: the length of its long form
   bool longPathFunction;
-  enum { kNothing, kByStoredName, kByLongName } deleted;
+  // kCheckedByStoredName: opened by the stored name, whose final path
+  // differs, and left.
+  enum { kNothing, kByStoredName, kByLongName, kCheckedByStoredName } deleted;
+  bool handleDeletion = true;  // false: Windows XP, DeleteFileA
 };
 
 class ServerPathLengthTest : public HostRemovalTest,
@@ -471,6 +485,7 @@ class ServerPathLengthTest : public HostRemovalTest,
 TEST_P(ServerPathLengthTest, DeletesOnlyAPathThatFitsAndPrefersTheLongForm) {
   const ServerPathCase& c = GetParam();
   standin::SetLongPathFunctionPresent(c.longPathFunction);
+  if (!c.handleDeletion) WithoutHandleDeletion();
   RegisterManager(ClassManagerName);
   RegisterInstanceEntry();
   RegisterClassKey();
@@ -488,9 +503,13 @@ TEST_P(ServerPathLengthTest, DeletesOnlyAPathThatFitsAndPrefersTheLongForm) {
   RunRemoval();
 
   EXPECT_EQ(ExpectedAfter(before), Snapshot());
-  EXPECT_EQ(c.deleted == ServerPathCase::kNothing, FileExists(file)) << c.label;
+  bool stays =
+      c.deleted == ServerPathCase::kNothing || c.deleted == ServerPathCase::kCheckedByStoredName;
+  EXPECT_EQ(stays, FileExists(file)) << c.label;
   std::vector<std::string> names;
-  if (c.deleted == ServerPathCase::kByStoredName) names.push_back(stored);
+  if (c.deleted == ServerPathCase::kByStoredName ||
+      c.deleted == ServerPathCase::kCheckedByStoredName)
+    names.push_back(stored);
   if (c.deleted == ServerPathCase::kByLongName) names.push_back(file);
   EXPECT_EQ(names, standin::DeleteFileNames()) << c.label;
 }
@@ -505,8 +524,181 @@ INSTANTIATE_TEST_SUITE_P(
         ServerPathCase{"no function, 259", 259, 0, false, ServerPathCase::kByStoredName},
         ServerPathCase{"long form 258", 0, 258, true, ServerPathCase::kByLongName},
         ServerPathCase{"long form 259", 0, 259, true, ServerPathCase::kByLongName},
-        ServerPathCase{"long form 260", 0, 260, true, ServerPathCase::kByStoredName},
-        ServerPathCase{"long form 261", 0, 261, true, ServerPathCase::kByStoredName}));
+        // Opened by its short form, whose final path is the long one.
+        ServerPathCase{"long form 260", 0, 260, true, ServerPathCase::kCheckedByStoredName},
+        ServerPathCase{"long form 261", 0, 261, true, ServerPathCase::kCheckedByStoredName},
+        ServerPathCase{"XP, stored 259", 259, 0, true, ServerPathCase::kByStoredName, false},
+        ServerPathCase{"XP, stored 260", 260, 0, true, ServerPathCase::kNothing, false},
+        ServerPathCase{"XP, long form 259", 0, 259, true, ServerPathCase::kByLongName, false},
+        ServerPathCase{"XP, long form 260", 0, 260, true, ServerPathCase::kByStoredName, false}));
+
+// The server file where a folder of its registered path leads elsewhere: a
+// junction or link that a user put there, or WOW64's own redirection of
+// the system folder for a 32-bit process. Only the file the registration
+// names, or the one WOW64 puts in its place, may go; the redirection guard
+// is asked for once in every run where the system has it.
+struct RedirectionCase {
+  const char* label;
+  std::string registered;    // the server path as registered
+  std::string file;          // where the file of that name lies
+  std::string linkedFolder;  // a folder made a link to `target` (or none)
+  std::string target;
+  std::string wow64;  // the 32-bit system folder, empty on a 32-bit system
+  enum {
+    kAll,
+    kWithoutHandleDeletion,
+    kWithoutWow64Directory,
+    kWithoutGuard,
+    kGuardRefused,
+    kFinalPathFails,
+    kFullPathFails,
+    kSystemFolderUnknown,
+    kSystemFolderFillingTheBuffer,  // 259 characters
+    kSystemFolderPastTheBuffer,     // 260 characters
+    kWow64FolderFillingTheBuffer,
+    kWow64FolderPastTheBuffer
+  } system;
+  bool fileGoes;
+};
+
+class RedirectionTest : public HostRemovalTest,
+                        public ::testing::WithParamInterface<RedirectionCase> {};
+
+TEST_P(RedirectionTest, DeletesOnlyTheFileTheRegistrationNames) {
+  const RedirectionCase& c = GetParam();
+  RegisterManager(ClassManagerName);
+  RegisterInstanceEntry();
+  RegisterClassKey();
+  standin::AddFile(c.file);
+  if (!c.linkedFolder.empty()) standin::LinkFolder(c.linkedFolder, c.target);
+  std::string systemFolder = "C:\\Windows\\System32";
+  if (c.system == RedirectionCase::kSystemFolderFillingTheBuffer)
+    systemFolder = "C:\\" + std::string(256, 'w');
+  if (c.system == RedirectionCase::kSystemFolderPastTheBuffer)
+    systemFolder = "C:\\" + std::string(257, 'w');
+  std::string wow64Folder = c.wow64;
+  if (c.system == RedirectionCase::kWow64FolderFillingTheBuffer)
+    wow64Folder = "C:\\" + std::string(256, 'w');
+  if (c.system == RedirectionCase::kWow64FolderPastTheBuffer)
+    wow64Folder = "C:\\" + std::string(257, 'w');
+  standin::SetSystemFolders(systemFolder, wow64Folder);
+  if (c.system == RedirectionCase::kWithoutHandleDeletion) WithoutHandleDeletion();
+  if (c.system == RedirectionCase::kWithoutWow64Directory)
+    standin::SetKernel32FunctionPresent("GetSystemWow64DirectoryA", false);
+  if (c.system == RedirectionCase::kWithoutGuard)
+    standin::SetKernel32FunctionPresent("SetProcessMitigationPolicy", false);
+  if (c.system == RedirectionCase::kGuardRefused)
+    standin::FailCall(standin::Call::SetProcessMitigationPolicy, 1, ERROR_INVALID_PARAMETER);
+  if (c.system == RedirectionCase::kSystemFolderUnknown)
+    standin::FailCall(standin::Call::GetSystemDirectoryA, 1, ERROR_NOT_ENOUGH_MEMORY);
+  if (c.system == RedirectionCase::kFullPathFails)
+    standin::FailCall(standin::Call::GetFullPathNameA, 1, ERROR_NOT_ENOUGH_MEMORY);
+  if (c.system == RedirectionCase::kFinalPathFails)
+    standin::FailCall(standin::Call::GetFinalPathNameByHandleA, 1, ERROR_NOT_ENOUGH_MEMORY);
+  RegisterServer(REG_SZ, c.registered + '\0');
+  auto before = Snapshot();
+
+  RunRemoval();
+
+  EXPECT_EQ(ExpectedAfter(before), Snapshot()) << c.label;
+  EXPECT_EQ(c.fileGoes, !standin::FileExists(c.file)) << c.label;
+  EXPECT_TRUE(FileExists(neighbour_)) << c.label;
+  bool handleDeletion = c.system != RedirectionCase::kWithoutHandleDeletion;
+  // DeleteFileA by name only where the handle cannot be checked.
+  std::vector<std::string> byName;
+  if (!handleDeletion) byName.push_back(c.registered);
+  EXPECT_EQ(byName.size(), standin::CallCount(standin::Call::DeleteFileA)) << c.label;
+  // At most one open, and none without the calls that check it.
+  EXPECT_GE(handleDeletion ? 1u : 0u, standin::CallCount(standin::Call::CreateFileA)) << c.label;
+  std::vector<std::pair<DWORD, DWORD>> policies;
+  if (c.system != RedirectionCase::kWithoutGuard && c.system != RedirectionCase::kGuardRefused)
+    policies.emplace_back(16, 1);  // ProcessRedirectionTrustPolicy, EnforceRedirectionTrust
+  EXPECT_EQ(policies, standin::MitigationPolicies()) << c.label;
+}
+
+const char kVendorServer[] = "C:\\Vendor\\Sub\\filter.ax";
+const char kVictim[] = "C:\\Victim\\filter.ax";
+const char kSystemServer[] = "C:\\Windows\\System32\\filter.ax";
+const char kWow64Server[] = "C:\\Windows\\SysWOW64\\filter.ax";
+const char kSysWow64[] = "C:\\Windows\\SysWOW64";
+// A registered path of 259 characters whose folder leads to one with a
+// name one character longer: the final path needs 265 bytes, one more
+// than the run's buffer (the prefix, the longest full path and its
+// terminator) holds.
+const std::string kLongFolder = "C:\\" + std::string(100, 'f');
+const std::string kLongTarget = "C:\\" + std::string(101, 't');
+const std::string kLongServer = kLongFolder + "\\" + std::string(155, 's');
+const std::string kLongVictim = kLongTarget + "\\" + std::string(155, 's');
+
+INSTANTIATE_TEST_SUITE_P(
+    Folders, RedirectionTest,
+    ::testing::Values(
+        RedirectionCase{"plain path", kVendorServer, kVendorServer, "", "", "",
+                        RedirectionCase::kAll, true},
+        RedirectionCase{"folder made a link", kVendorServer, kVictim, "C:\\Vendor\\Sub",
+                        "C:\\Victim", "", RedirectionCase::kAll, false},
+        RedirectionCase{"upper folder made a link", kVendorServer, "C:\\Victim\\Sub\\filter.ax",
+                        "C:\\Vendor", "C:\\Victim", "", RedirectionCase::kAll, false},
+        RedirectionCase{"dots in the path", "C:/Vendor/Sub/../Sub/./filter.ax.", kVendorServer, "",
+                        "", "", RedirectionCase::kAll, true},
+        // The separator after the folder stands where the system folder's
+        // path ends.
+        RedirectionCase{"WOW64: folder as long as the system folder made a link",
+                        "C:\\Vendor\\Subfolder\\filter.ax", kVictim, "C:\\Vendor\\Subfolder",
+                        "C:\\Victim", kSysWow64, RedirectionCase::kAll, false},
+        RedirectionCase{"WOW64: system folder unknown", kSystemServer, kWow64Server,
+                        "C:\\Windows\\System32", kSysWow64, kSysWow64,
+                        RedirectionCase::kSystemFolderUnknown, false},
+        RedirectionCase{"WOW64: a folder made a link to the 32-bit system folder",
+                        "C:\\Vendor\\Subfolder\\filter.ax", kWow64Server, "C:\\Vendor\\Subfolder",
+                        kSysWow64, kSysWow64, RedirectionCase::kAll, false},
+        RedirectionCase{"WOW64: system folder filling the buffer", kSystemServer, kWow64Server,
+                        "C:\\Windows\\System32", kSysWow64, kSysWow64,
+                        RedirectionCase::kSystemFolderFillingTheBuffer, false},
+        RedirectionCase{"WOW64: system folder past the buffer", kSystemServer, kWow64Server,
+                        "C:\\Windows\\System32", kSysWow64, kSysWow64,
+                        RedirectionCase::kSystemFolderPastTheBuffer, false},
+        RedirectionCase{"WOW64: 32-bit system folder filling the buffer", kSystemServer,
+                        kWow64Server, "C:\\Windows\\System32", kSysWow64, kSysWow64,
+                        RedirectionCase::kWow64FolderFillingTheBuffer, false},
+        RedirectionCase{"WOW64: 32-bit system folder past the buffer", kSystemServer, kWow64Server,
+                        "C:\\Windows\\System32", kSysWow64, kSysWow64,
+                        RedirectionCase::kWow64FolderPastTheBuffer, false},
+        RedirectionCase{"full path unknown", kVendorServer, kVendorServer, "", "", "",
+                        RedirectionCase::kFullPathFails, false},
+        // The current folder, C:\, makes the full form 260 characters long.
+        RedirectionCase{"relative path whose full form does not fit", std::string(257, 'r'),
+                        "C:\\" + std::string(257, 'r'), "", "", "", RedirectionCase::kAll, false},
+        RedirectionCase{"final path unknown", kVendorServer, kVendorServer, "", "", "",
+                        RedirectionCase::kFinalPathFails, false},
+        RedirectionCase{"led to a final path past the buffer", kLongServer, kLongVictim,
+                        kLongFolder, kLongTarget, "", RedirectionCase::kAll, false},
+        RedirectionCase{"Windows XP: the link is followed", kVendorServer, kVictim,
+                        "C:\\Vendor\\Sub", "C:\\Victim", "",
+                        RedirectionCase::kWithoutHandleDeletion, true},
+        RedirectionCase{"Windows XP: plain path", kVendorServer, kVendorServer, "", "", "",
+                        RedirectionCase::kWithoutHandleDeletion, true},
+        RedirectionCase{"without the guard", kVendorServer, kVendorServer, "", "", "",
+                        RedirectionCase::kWithoutGuard, true},
+        RedirectionCase{"guard refused", kVendorServer, kVictim, "C:\\Vendor\\Sub", "C:\\Victim",
+                        "", RedirectionCase::kGuardRefused, false},
+        RedirectionCase{"WOW64: system folder", kSystemServer, kWow64Server,
+                        "C:\\Windows\\System32", kSysWow64, kSysWow64, RedirectionCase::kAll, true},
+        RedirectionCase{"WOW64: system folder in other case", "c:\\windows\\system32\\FILTER.AX",
+                        kWow64Server, "C:\\Windows\\System32", kSysWow64, kSysWow64,
+                        RedirectionCase::kAll, true},
+        RedirectionCase{"WOW64: system folder led elsewhere", kSystemServer,
+                        "C:\\Elsewhere\\Folder\\filter.ax", "C:\\Windows\\System32",
+                        "C:\\Elsewhere\\Folder", kSysWow64, RedirectionCase::kAll, false},
+        RedirectionCase{"WOW64: a folder beside the system folder",
+                        "C:\\Windows\\System32x\\filter.ax", "C:\\Windows\\SysWOW64x\\filter.ax",
+                        "C:\\Windows\\System32x", "C:\\Windows\\SysWOW64x", kSysWow64,
+                        RedirectionCase::kAll, false},
+        RedirectionCase{"WOW64 without its folder function", kSystemServer, kWow64Server,
+                        "C:\\Windows\\System32", kSysWow64, kSysWow64,
+                        RedirectionCase::kWithoutWow64Directory, false},
+        RedirectionCase{"32-bit system: system folder made a link", kSystemServer, kWow64Server,
+                        "C:\\Windows\\System32", kSysWow64, "", RedirectionCase::kAll, false}));
 
 // A class-manager name whose instance path "CLSID\<name>\Instance" is 258
 // to 265 characters long, among keys named like the filter elsewhere: below
