@@ -10,9 +10,9 @@ for preset in host win32; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" --target fidelity_run >/dev/null
 done
-prefix=build/win32/wineprefix
+prefix=$PWD/build/win32/wineprefix
 [ -d "$prefix" ] || cmake/wine-prefix.sh create "$prefix"
-export WINEPREFIX=$PWD/$prefix
+export WINEPREFIX=$prefix
 
 start=$(date +%s)
 build/host/tests/fidelity/fidelity_run 1 "$n" build/host/tests/fidelity/fidelity-$n.txt
