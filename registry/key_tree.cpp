@@ -32,6 +32,8 @@
 
 #include <cstring>
 
+#include "platform/system_function.h"
+
 namespace {
 
 // A link keeps the path it leads to in this value, of type REG_LINK.
@@ -52,11 +54,8 @@ bool IsOrdinaryKey(HKEY key) {
 KeyTreeDeletion::KeyTreeDeletion() {
   std::memset(expected, 0, sizeof expected);
   HMODULE ntdll = GetModuleHandleA("ntdll");
-  // Through a generic function pointer: the signatures differ.
-  toError = reinterpret_cast<RtlNtStatusToDosErrorFunction>(
-      reinterpret_cast<void (*)()>(GetProcAddress(ntdll, "RtlNtStatusToDosError")));
-  deleteKey = reinterpret_cast<NtDeleteKeyFunction>(
-      reinterpret_cast<void (*)()>(GetProcAddress(ntdll, "NtDeleteKey")));
+  toError = FindSystemFunction<RtlNtStatusToDosErrorFunction>(ntdll, "RtlNtStatusToDosError");
+  deleteKey = FindSystemFunction<NtDeleteKeyFunction>(ntdll, "NtDeleteKey");
 }
 
 LONG KeyTreeDeletion::DeleteHeld(HKEY key) const {

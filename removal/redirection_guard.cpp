@@ -1,6 +1,6 @@
 #include "removal/redirection_guard.h"
 
-#include "platform/platform.h"
+#include "platform/system_function.h"
 
 namespace {
 
@@ -9,10 +9,8 @@ typedef BOOL(WINAPI* SetMitigationPolicyFunction)(PROCESS_MITIGATION_POLICY, LPV
 }  // namespace
 
 void EnableRedirectionGuard() {
-  FARPROC proc = GetProcAddress(GetModuleHandleA("kernel32"), "SetProcessMitigationPolicy");
-  // Through a generic function pointer: the two signatures differ.
-  SetMitigationPolicyFunction setPolicy =
-      reinterpret_cast<SetMitigationPolicyFunction>(reinterpret_cast<void (*)()>(proc));
+  SetMitigationPolicyFunction setPolicy = FindSystemFunction<SetMitigationPolicyFunction>(
+      GetModuleHandleA("kernel32"), "SetProcessMitigationPolicy");
   if (!setPolicy) return;
   PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY policy = {};
   policy.EnforceRedirectionTrust = 1;

@@ -1,5 +1,6 @@
 #include "removal/removal_run.h"
 
+#include "platform/system_function.h"
 #include "removal/redirection_guard.h"
 #include "removal/removal_steps.h"
 
@@ -13,10 +14,8 @@ namespace {
 char FoldAsciiCase(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 void ResolveLongPathFunction() {
-  FARPROC proc = GetProcAddress(GetModuleHandleA("kernel32"), "GetLongPathNameA");
-  // Through a generic function pointer: the two signatures differ.
   pfnGetLongPathName =
-      reinterpret_cast<GetLongPathNameFunction>(reinterpret_cast<void (*)()>(proc));
+      FindSystemFunction<GetLongPathNameFunction>(GetModuleHandleA("kernel32"), "GetLongPathNameA");
 }
 
 }  // namespace

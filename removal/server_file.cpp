@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "platform/platform.h"
+#include "platform/system_function.h"
 #include "registry/registry_key.h"
 #include "removal/removal_run.h"
 
@@ -16,13 +16,10 @@ typedef UINT(WINAPI* GetSystemWow64DirectoryFunction)(LPSTR, UINT);
 const char kFinalPathPrefix[] = "\\\\?\\";
 const DWORD kFinalPathPrefixLength = sizeof(kFinalPathPrefix) - 1;
 
-// A function pointer of no particular signature.
-typedef void (*AnyFunction)();
-
 // The kernel32 function `name`, or null where the system lacks it.
-AnyFunction Kernel32Function(const char* name) {
-  // Through a generic function pointer: the signatures differ.
-  return reinterpret_cast<AnyFunction>(GetProcAddress(GetModuleHandleA("kernel32"), name));
+template <typename Function>
+Function Kernel32Function(const char* name) {
+  return FindSystemFunction<Function>(GetModuleHandleA("kernel32"), name);
 }
 
 // Owns one open file handle and closes it when it leaves scope.
@@ -62,8 +59,7 @@ bool IsBelowFolder(const char* path, const char* folder, UINT length) {
 // which has no 32-bit system folder.
 bool IsWow64PlaceOf(const char* path, const char* fullPath) {
   GetSystemWow64DirectoryFunction getWow64Directory =
-      reinterpret_cast<GetSystemWow64DirectoryFunction>(
-          Kernel32Function("GetSystemWow64DirectoryA"));
+      Kernel32Function<GetSystemWow64DirectoryFunction>("GetSystemWow64DirectoryA");
   if (!getWow64Directory) return false;
   char folder[kNameBufferLength];
   UINT systemLength = GetSystemDirectoryA(folder, kNameBufferLength);
@@ -86,9 +82,9 @@ bool IsFinalPathOf(const char* finalPath, const char* fullPath) {
 
 void DeleteServerFile(const char* longPath) {
   GetFinalPathFunction getFinalPath =
-      reinterpret_cast<GetFinalPathFunction>(Kernel32Function("GetFinalPathNameByHandleA"));
+      Kernel32Function<GetFinalPathFunction>("GetFinalPathNameByHandleA");
   SetFileInformationFunction setFileInformation =
-      reinterpret_cast<SetFileInformationFunction>(Kernel32Function("SetFileInformationByHandle"));
+      Kernel32Function<SetFileInformationFunction>("SetFileInformationByHandle");
   if (!getFinalPath || !setFileInformation) {
     DeleteFileA(longPath);
     return;
