@@ -54,7 +54,8 @@ FARPROC Kernel32Function(const std::string& name) {
 
 // The ntdll functions the program looks up at run time.
 FARPROC NtdllFunction(const std::string& name) {
-  if (name == "NtDeleteKey" && standin_impl::NtDeleteKeyPresent()) return AsProc(&NtDeleteKey);
+  if (K().missing.count(name)) return nullptr;
+  if (name == "NtDeleteKey") return AsProc(&NtDeleteKey);
   if (name == "RtlNtStatusToDosError") return AsProc(&RtlNtStatusToDosError);
   return nullptr;
 }
@@ -142,6 +143,9 @@ void SetKernel32FunctionPresent(const std::string& name, bool present) {
 void SetLongPathFunctionPresent(bool present) {
   SetKernel32FunctionPresent("GetLongPathNameA", present);
 }
+
+// The same set of missing functions: no name is both ntdll's and kernel32's.
+void SetNtDeleteKeyPresent(bool present) { SetKernel32FunctionPresent("NtDeleteKey", present); }
 
 const std::vector<std::pair<DWORD, DWORD>>& MitigationPolicies() { return K().policies; }
 

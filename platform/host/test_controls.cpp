@@ -25,7 +25,6 @@ struct Controls {
   std::vector<Fault> faults;
   std::function<void(standin::Call)> hook;
   bool inHook = false;
-  bool ntDeleteKeyPresent = true;
 };
 
 Controls& C() {
@@ -58,8 +57,6 @@ DWORD Gate(standin::Call call) {
   }
   return error;
 }
-
-bool NtDeleteKeyPresent() { return C().ntDeleteKeyPresent; }
 
 }  // namespace standin_impl
 
@@ -113,7 +110,5 @@ void ClearFaults() {
 }
 
 void SetCallHook(std::function<void(Call)> hook) { C().hook = std::move(hook); }
-
-void SetNtDeleteKeyPresent(bool present) { C().ntDeleteKeyPresent = present; }
 
 }  // namespace standin

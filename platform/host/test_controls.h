@@ -13,7 +13,4 @@ namespace standin_impl {
 // uncounted and unfaulted.
 DWORD Gate(standin::Call call);
 
-// Whether GetProcAddress finds NtDeleteKey in "ntdll".
-bool NtDeleteKeyPresent();
-
 }  // namespace standin_impl
