@@ -34,23 +34,6 @@
 
 #include "platform/system_function.h"
 
-namespace {
-
-// A link keeps the path it leads to in this value, of type REG_LINK.
-const char kLinkValueName[] = "SymbolicLinkValue";
-
-// Whether the key held by `key` (opened without following a link) is known
-// to be an ordinary key that may be walked: one without a REG_LINK value of
-// the link's value name. A key whose kind cannot be told is not.
-bool IsOrdinaryKey(HKEY key) {
-  DWORD type = REG_NONE;
-  LONG rc = RegQueryValueExA(key, kLinkValueName, nullptr, &type, nullptr, nullptr);
-  if (rc == ERROR_FILE_NOT_FOUND) return true;
-  return rc == ERROR_SUCCESS && type != REG_LINK;
-}
-
-}  // namespace
-
 KeyTreeDeletion::KeyTreeDeletion() {
   std::memset(expected, 0, sizeof expected);
   HMODULE ntdll = GetModuleHandleA("ntdll");

@@ -17,6 +17,20 @@ bool CopyString(char* destination, DWORD size, const char* source) {
   return true;
 }
 
+namespace {
+
+// A link keeps the path it leads to in this value, of type REG_LINK.
+const char kLinkValueName[] = "SymbolicLinkValue";
+
+}  // namespace
+
+bool IsOrdinaryKey(HKEY key) {
+  DWORD type = REG_NONE;
+  LONG rc = RegQueryValueExA(key, kLinkValueName, nullptr, &type, nullptr, nullptr);
+  if (rc == ERROR_FILE_NOT_FOUND) return true;
+  return rc == ERROR_SUCCESS && type != REG_LINK;
+}
+
 RegistryKey::RegistryKey() : handle(0), parent(0) { path[0] = 0; }
 
 RegistryKey::RegistryKey(HKEY parentKey, const char* subKey) : handle(0), parent(parentKey) {
@@ -46,6 +60,13 @@ Status RegistryKey::Open(HKEY parentKey, const char* subKey, REGSAM access, DWOR
   }
   handle = opened;
   return 0;
+}
+
+Status RegistryKey::OpenOrdinary(HKEY parentKey, const char* subKey, REGSAM access) {
+  Status status = Open(parentKey, subKey, access, REG_OPTION_OPEN_LINK);
+  if (status != 0 || IsOrdinaryKey(handle)) return status;
+  Close();
+  return StatusFromError(ERROR_CANT_RESOLVE_FILENAME);
 }
 
 void RegistryKey::Close() {

@@ -21,6 +21,11 @@ const DWORD kNameBufferLength = MAX_PATH;
 // terminator; otherwise makes `destination` empty. Returns whether it fit.
 bool CopyString(char* destination, DWORD size, const char* source);
 
+// Whether the key held by `key` (opened without following a link) is known
+// to be an ordinary key: one without a REG_LINK value of the link's value
+// name. A key whose kind cannot be told is not.
+bool IsOrdinaryKey(HKEY key);
+
 // Holds at most one open registry key and remembers the handle it was
 // opened under and the relative path used. Not copyable.
 class RegistryKey {
@@ -42,6 +47,12 @@ class RegistryKey {
   // `options` go to the platform as they are: REG_OPTION_OPEN_LINK opens a
   // registry link itself instead of the key it leads to.
   Status Open(HKEY parent, const char* path, REGSAM access, DWORD options = 0);
+  // Opens `path` under `parent` as itself (REG_OPTION_OPEN_LINK at its last
+  // level) and keeps it only when it is known to be an ordinary key: a
+  // registry link, which would lead every name below it to its target, or a
+  // key whose kind cannot be told (`access` lacks KEY_QUERY_VALUE) is closed
+  // again and refused with ERROR_CANT_RESOLVE_FILENAME's status.
+  Status OpenOrdinary(HKEY parent, const char* path, REGSAM access);
   // Closes the held key unless it is the parent's alias; Handle() becomes 0.
   void Close();
 

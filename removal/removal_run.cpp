@@ -36,8 +36,10 @@ void FindClassManager(RegistryKey& clsidKey, RegistryKey& probeKey, char* nameBu
   while (cursor.Next(nameBuffer, &nameLength) == ERROR_SUCCESS) {
     // The lookup only reads. The system installs its own class keys, the
     // class manager's among them, readable but not changeable, so a class
-    // key opened with more than it needs would never match.
-    probeKey.Open(clsidKey.Handle(), nameBuffer, KEY_QUERY_VALUE);
+    // key opened with more than it needs would never match. Each is held as
+    // itself: a registry link holds no default value, so it never matches
+    // and never leads the removal to the key it names.
+    probeKey.Open(clsidKey.Handle(), nameBuffer, KEY_QUERY_VALUE, REG_OPTION_OPEN_LINK);
     probeKey.QueryStringValue("", "", valueBuffer, kNameBufferLength);
     if (EqualsIgnoringAsciiCase(valueBuffer, ClassManagerName)) {
       CopyString(managerClsid, kNameBufferLength, nameBuffer);
@@ -48,22 +50,44 @@ void FindClassManager(RegistryKey& clsidKey, RegistryKey& probeKey, char* nameBu
   }
 }
 
+namespace {
+
+// The class root of each tree, below its hive.
+const char kClassRootPath[] = "Software\\Classes\\CLSID";
+
+// The lookup and the removal steps in the tree whose class root
+// `clsidKey` holds.
+void RemoveFromClassTree(ClassTree tree, RegistryKey& clsidKey) {
+  RegistryKey probeKey;
+  RegistryKey workKey;
+  char nameBuffer[kNameBufferLength];
+  char valueBuffer[kNameBufferLength];
+  char managerClsid[kNameBufferLength];
+  char longPathBuffer[kNameBufferLength];
+  FindClassManager(clsidKey, probeKey, nameBuffer, valueBuffer, managerClsid);
+  RemoveFilter(tree, clsidKey, probeKey, managerClsid, workKey, nameBuffer, valueBuffer,
+               longPathBuffer);
+  // workKey, then probeKey close as they leave scope.
+}
+
+}  // namespace
+
 int RunRemoval() {
-  // With full access, the run's gate: a run that may not change the class
-  // root changes nothing at all.
-  RegistryKey clsidKey(HKEY_CLASSES_ROOT, "CLSID");
+  // The machine's class root with full access is the run's gate: a run
+  // that may not change it changes nothing at all, in either tree.
+  RegistryKey machineClsidKey;
+  machineClsidKey.OpenOrdinary(HKEY_LOCAL_MACHINE, kClassRootPath, KEY_ALL_ACCESS);
   ResolveLongPathFunction();
   EnableRedirectionGuard();
-  if (clsidKey.Handle()) {
-    RegistryKey probeKey;
-    RegistryKey workKey;
-    char nameBuffer[kNameBufferLength];
-    char valueBuffer[kNameBufferLength];
-    char managerClsid[kNameBufferLength];
-    char longPathBuffer[kNameBufferLength];
-    FindClassManager(clsidKey, probeKey, nameBuffer, valueBuffer, managerClsid);
-    RemoveFilter(managerClsid, workKey, nameBuffer, valueBuffer, longPathBuffer);
-    // workKey, then probeKey, then clsidKey close as they leave scope.
-  }
+  if (!machineClsidKey.Handle()) return 0;
+  // The machine's tree first, then the running user's, each through its
+  // own keys only: HKEY_CLASSES_ROOT would merge the user's classes, which
+  // any program the user runs can write, over the machine's. Nothing in
+  // the user's tree changes what is done in the machine's.
+  RemoveFromClassTree(ClassTree::Machine, machineClsidKey);
+  // Only reading: every key deleted there is opened by a handle of its own.
+  RegistryKey userClsidKey;
+  userClsidKey.OpenOrdinary(HKEY_CURRENT_USER, kClassRootPath, KEY_READ);
+  if (userClsidKey.Handle()) RemoveFromClassTree(ClassTree::User, userClsidKey);
   return 0;
 }

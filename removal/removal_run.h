@@ -1,6 +1,8 @@
-// The removal run: the program's whole course of work. It opens the class
-// root, finds the filter class manager, removes the filter's instance entry,
-// server file and class key, and closes every key it opened.
+// The removal run: the program's whole course of work. In the machine's
+// classes and then in the running user's, it opens the class root, finds
+// the filter class manager, removes the filter's instance entry and class
+// key (and, in the machine's, its server file), and closes every key it
+// opened.
 #pragma once
 
 #include "platform/platform.h"
@@ -23,8 +25,8 @@ int RunRemoval();
 // z on both sides and every other byte compared unchanged.
 bool EqualsIgnoringAsciiCase(const char* value, const char* expected);
 
-// Walks the sub-keys of `clsidKey` in enumeration order, opening each with
-// `probeKey`, and copies into `managerClsid` the name of the first whose
+// Walks the sub-keys of `clsidKey` in enumeration order, opening each as
+// itself with `probeKey`, and copies into `managerClsid` the name of the first whose
 // default value is ClassManagerName; empty when none is. The buffers are
 // the run's, each kNameBufferLength long.
 void FindClassManager(RegistryKey& clsidKey, RegistryKey& probeKey, char* nameBuffer,

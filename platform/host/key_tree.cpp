@@ -151,11 +151,15 @@ std::shared_ptr<Node> LinkTarget(Node& link, int chain) {
     if (v->data[i + 1] != 0 || v->data[i] == 0) return nullptr;  // ASCII only
     target += v->data[i];
   }
-  std::string root = Upper(standin::kClassesRootNtPath);
   std::string upper = Upper(target);
-  if (upper.compare(0, root.size(), root) != 0) return nullptr;
-  if (upper.size() > root.size() && upper[root.size()] != '\\') return nullptr;
-  return Walk(Root(), target.substr(root.size()), Links::Follow, chain);
+  for (const char* rootPath : {standin::kClassesRootNtPath, standin::kUserClassesNtPath}) {
+    std::string root = Upper(rootPath);
+    if (upper.compare(0, root.size(), root) != 0) continue;
+    if (upper.size() > root.size() && upper[root.size()] != '\\') continue;
+    std::shared_ptr<Node> from = rootPath == standin::kClassesRootNtPath ? Root() : UserRoot();
+    return Walk(from, target.substr(root.size()), Links::Follow, chain);
+  }
+  return nullptr;
 }
 
 bool Refuses(const Node& node, REGSAM access) {
@@ -194,6 +198,7 @@ namespace standin {
 using namespace standin_impl;
 
 const char kClassesRootNtPath[] = "\\Registry\\Machine\\Software\\Classes";
+const char kUserClassesNtPath[] = "\\Registry\\User\\S-1-5-21-1-2-3-1001_Classes";
 
 void CreateKey(const std::string& path) { Ensure(Root(), path); }
 
@@ -214,7 +219,11 @@ void RemoveKey(const std::string& path) {
 
 bool KeyExists(const std::string& path) { return Walk(Root(), path, Links::Raw) != nullptr; }
 
-void CreateLink(const std::string& path, const std::string& target) {
+namespace {
+
+// A link at `path` below `root`, as CreateLink makes one.
+void CreateLinkBelow(const std::shared_ptr<Node>& root, const std::string& path,
+                     const std::string& target) {
   // A link is always a new key: the key in its place goes first, with
   // everything below it, as another party would delete it.
   std::vector<std::string> parts = SplitPath(path);
@@ -223,7 +232,7 @@ void CreateLink(const std::string& path, const std::string& target) {
   parts.pop_back();
   std::string parentPath;
   for (const std::string& part : parts) parentPath += part + "\\";
-  std::shared_ptr<Node> parent = Ensure(Root(), parentPath);
+  std::shared_ptr<Node> parent = Ensure(root, parentPath);
   if (parent && parent->link) parent = LinkTarget(*parent, 1);
   if (!parent) return;
   if (std::shared_ptr<Node> old = Child(*parent, name)) Unlink(*old);
@@ -235,6 +244,16 @@ void CreateLink(const std::string& path, const std::string& target) {
     utf16 += '\0';
   }
   StoreValue(*node, kLinkValueName, REG_LINK, utf16);
+}
+
+}  // namespace
+
+void CreateLink(const std::string& path, const std::string& target) {
+  CreateLinkBelow(Root(), path, target);
+}
+
+void CreateUserLink(const std::string& path, const std::string& target) {
+  CreateLinkBelow(UserRoot(), path, target);
 }
 
 bool ResolvePath(const std::string& path, bool followLast, std::string* resolved) {

@@ -97,14 +97,19 @@ std::string Dump();
 // The running user's own classes, HKEY_CURRENT_USER\Software\Classes: the
 // calls above (and their paths) shape and read the machine's classes,
 // HKEY_LOCAL_MACHINE\Software\Classes; these the user's. HKEY_CLASSES_ROOT
-// shows the user's over the machine's (platform/host/README.md). The user's
-// classes hold no links.
+// shows the user's over the machine's (platform/host/README.md); a merged
+// view does not follow the user's links.
 void CreateUserKey(const std::string& path);
 void SetUserValue(const std::string& keyPath, const std::string& name, DWORD type,
                   const std::string& bytes);
 // A REG_SZ value stored with its terminating NUL.
 void SetUserString(const std::string& keyPath, const std::string& name, const std::string& text);
 bool UserKeyExists(const std::string& path);
+// The kernel's path of the user's classes (HKEY_USERS\<SID>_Classes, which
+// HKEY_CURRENT_USER\Software\Classes is), for link targets there.
+extern const char kUserClassesNtPath[];
+// As CreateLink, in the user's classes; the target may lie in either tree.
+void CreateUserLink(const std::string& path, const std::string& target);
 // As DenyAccess, on the user's copy of the key.
 void DenyUserAccess(const std::string& keyPath, REGSAM allowed = 0);
 // The user's classes as Dump shows the machine's.

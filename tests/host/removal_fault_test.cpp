@@ -124,33 +124,35 @@ TEST_F(HostRemovalTest, ServerFileThatCannotBeDeletedStaysAndTheKeyStillGoes) {
   EXPECT_TRUE(FileExists(server));
 }
 
-TEST_F(HostRemovalTest, ClassRootUnavailableAtTheLastStepDeletesNothingAtTheRoot) {
+TEST_F(HostRemovalTest, ClassRootProtectedOnceTheRunHoldsItDeletesOnlyBelowIt) {
   RegisterManager(ClassManagerName);
-  RegisterWholeFilter();
-  // A key named like the filter's class identifier directly below the root:
-  // not the target, and it must survive.
+  std::string server = RegisterWholeFilter();
+  // A key named like the filter's class identifier directly below the
+  // machine's classes: not the target, and it must survive.
   standin::SetString(TargetFilterClsid, "", "decoy");
-  // The class root becomes unavailable once the server file was handled.
+  // The class root may no longer be changed once the server file was
+  // handled: the run deletes through the handle it holds, below the root.
   standin::SetCallHook([](standin::Call call) {
-    if (call == standin::Call::SetFileInformationByHandle) standin::DenyAccess("CLSID");
+    if (call == standin::Call::SetFileInformationByHandle) standin::DenyAccess("CLSID", KEY_READ);
   });
+  auto before = Snapshot();
   RunRemoval();
   standin::SetCallHook(nullptr);
   EXPECT_TRUE(standin::KeyExists(TargetFilterClsid));
-  EXPECT_TRUE(standin::KeyExists(ClassPath(TargetFilterClsid)));
-  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, InstanceEntryPath()));
+  EXPECT_EQ(ExpectedAfter(before), Snapshot());
+  EXPECT_FALSE(FileExists(server));
 }
 
-TEST_F(HostRemovalTest, ManagerNameTooLongForTheInstancePathSkipsTheEntry) {
-  // "CLSID\<name>\Instance" no longer fits in 260 characters.
-  std::string name = std::string(250, '0');
+TEST_F(HostRemovalTest, ManagerNameOfTheLongestLengthIsUsedWhole) {
+  // The instance entry is opened through the manager's own handle: no path
+  // is composed from its name.
+  std::string name = std::string(255, '0');
   standin::SetString(ClassPath(name), "", ClassManagerName);
   standin::SetString(ClassPath(name) + "\\Instance\\" + TargetFilterClsid, "F", "x");
   std::string server = RegisterWholeFilter();
-  auto before = Snapshot();
   RunRemoval();
-  EXPECT_EQ(ExpectedAfter(before, false), Snapshot());
-  EXPECT_TRUE(standin::KeyExists(ClassPath(name) + "\\Instance\\" + TargetFilterClsid));
+  EXPECT_FALSE(standin::KeyExists(ClassPath(name) + "\\Instance\\" + TargetFilterClsid));
+  EXPECT_TRUE(standin::KeyExists(ClassPath(name) + "\\Instance"));
   EXPECT_FALSE(FileExists(server));
 }
 
@@ -274,116 +276,271 @@ INSTANTIATE_TEST_SUITE_P(
                                        true,
                                        false}));
 
-// The running user's own registration of the filter, in his classes, which
-// HKEY_CLASSES_ROOT shows over the machine's. Any program the user runs can
-// write it, so the file it names (here a system file) is never deleted; the
-// server file is the one the machine's registration names, behind the
-// machine's own gate. The user's keys go through HKEY_CLASSES_ROOT: its copy
-// of the class key goes first, and the machine's, emptied of its sub-keys
-// in the same walk, shows through until the next run removes it.
+// The running user's own classes beside the machine's. Each tree is decided
+// by its own keys: the machine's registration goes whatever the user's
+// holds (decoys, copies that refuse him, links, a class root that is a
+// link), the user's own goes in the same run, and only the machine's names
+// a file to delete, behind the machine's own gates: any program the user
+// runs can write his classes. A second run changes nothing.
 struct UserClassCase {
   const char* label;
-  bool machine;  // the machine's registration, naming the filter's file
-  enum { kNone, kSystemFile, kSameFile } user;
-  enum { kOpen, kServerReadable, kClassKeyReadable, kUsersClassKeyReadable } protection;
-  bool fileGoes;           // the filter's file, in the first run
-  bool machineKeyLeft[2];  // the machine's class key after each run
-  bool machineServerLeft;  // its "InprocServer32" after both runs
+  bool machine;  // the machine's whole registration, naming the filter's file
+  enum {
+    kNone,
+    kClassKey,          // a copy of the class key with sub-keys, naming a system file
+    kSameFile,          // the same, naming the filter's file
+    kBareClassKey,      // a copy of the class key without sub-keys
+    kRefusingClassKey,  // a copy with sub-keys that refuses the user
+    kRefusingEntry,     // a copy of the instance entry that refuses the user
+    kDecoyManager,      // a manager of his own, sorted first, with an entry
+    kManagerCopy,       // a copy of the machine's manager, another default value, an entry
+    kLinkToUserKey,     // a copy of the class key holding a link to another key of his
+    kLinkToMachineKey,  // the same, the link to the machine's manager
+    kClassRootLink,     // his "CLSID" a link to the machine's "Other"
+  } user;
+  enum { kOpen, kServerReadable, kClassKeyReadable, kRootReadable } protection;
+  bool fileGoes;
+  std::vector<std::string> userGone;  // below the user's "CLSID"
+  std::vector<std::string> userLeft;
 };
 
-class UserClassTest : public HostRemovalTest,
-                      public ::testing::WithParamInterface<UserClassCase> {};
+class UserClassTest : public HostRemovalTest, public ::testing::WithParamInterface<UserClassCase> {
+ protected:
+  // A whole registration of the filter, and a class manager with an entry
+  // for it, in the machine's "Other", outside the class root: where the
+  // user's links lead. Nothing may change there.
+  void RegisterOutsideTheClassRoot(const std::string& system) {
+    standin::SetString("Other\\{00000000-0000-0000-0000-000000000001}", "", ClassManagerName);
+    standin::SetString("Other\\{00000000-0000-0000-0000-000000000001}\\Instance\\" +
+                           std::string(TargetFilterClsid),
+                       "FriendlyName", "Sample Filter");
+    standin::SetString("Other\\" + std::string(TargetFilterClsid) + "\\InprocServer32", "", system);
+  }
+  // The lines of the machine's "Other" as the stand-in dumps them.
+  static std::string OutsideTheClassRoot() {
+    std::string dump = standin::Dump();
+    return dump.substr(dump.find("\nOther\n"));
+  }
+};
 
-TEST_P(UserClassTest, OnlyTheMachinesRegistrationNamesTheFileToDelete) {
+TEST_P(UserClassTest, EachTreeIsDecidedByItsOwnKeys) {
   const UserClassCase& c = GetParam();
   const std::string classKey = ClassPath(TargetFilterClsid);
   const std::string server = classKey + "\\InprocServer32";
+  const std::string entry = InstanceEntryPath();
+  const std::string decoy = ClassPath("{00000000-0000-0000-0000-000000000000}");
+  const std::string machineNt = std::string(standin::kClassesRootNtPath);
   RegisterManager(ClassManagerName);
   std::string file = test_support::CreateTestFile(directory_, "Sample Filter Server.dll");
   std::string system = test_support::CreateTestFile(directory_, "system32.dll");
+  RegisterOutsideTheClassRoot(system);
   if (c.machine) {
     RegisterInstanceEntry();
     RegisterClassKey();
     RegisterServer(REG_SZ, file + '\0');
   }
-  if (c.user != UserClassCase::kNone) {
-    standin::SetUserString(classKey, "", "Sample Filter");
-    standin::SetUserString(classKey + "\\Settings", "Mode", "user");
-    standin::SetUserString(server, "", c.user == UserClassCase::kSameFile ? file : system);
+  switch (c.user) {
+    case UserClassCase::kNone:
+      break;
+    case UserClassCase::kClassKey:
+    case UserClassCase::kSameFile:
+    case UserClassCase::kRefusingClassKey:
+      standin::SetUserString(classKey, "", "Sample Filter");
+      standin::SetUserString(classKey + "\\Settings", "Mode", "user");
+      standin::SetUserString(server, "", c.user == UserClassCase::kSameFile ? file : system);
+      if (c.user == UserClassCase::kRefusingClassKey) standin::DenyUserAccess(classKey, KEY_READ);
+      break;
+    case UserClassCase::kBareClassKey:
+      standin::SetUserString(classKey, "", "Sample Filter");
+      break;
+    case UserClassCase::kRefusingEntry:
+      standin::SetUserString(entry + "\\Pins", "", "user");
+      standin::DenyUserAccess(entry, KEY_READ);
+      break;
+    case UserClassCase::kDecoyManager:
+      standin::SetUserString(decoy, "", ClassManagerName);
+      standin::SetUserString(decoy + "\\Instance\\" + TargetFilterClsid, "", "decoy's");
+      break;
+    case UserClassCase::kManagerCopy:
+      standin::SetUserString(ClassPath(manager_), "", "Not the manager");
+      standin::SetUserString(entry, "", "copy's");
+      break;
+    case UserClassCase::kLinkToUserKey:
+      standin::SetUserString(classKey, "", "Sample Filter");
+      standin::SetUserString(ClassPath(OtherFilterClsid) + "\\Keep", "", "kept");
+      standin::CreateUserLink(classKey + "\\Link", std::string(standin::kUserClassesNtPath) + "\\" +
+                                                       ClassPath(OtherFilterClsid));
+      break;
+    case UserClassCase::kLinkToMachineKey:
+      standin::SetUserString(classKey, "", "Sample Filter");
+      standin::CreateUserLink(classKey + "\\Link", machineNt + "\\" + ClassPath(manager_));
+      break;
+    case UserClassCase::kClassRootLink:
+      standin::CreateUserLink("CLSID", machineNt + "\\Other");
+      break;
   }
   if (c.protection == UserClassCase::kServerReadable) standin::DenyAccess(server, KEY_READ);
   if (c.protection == UserClassCase::kClassKeyReadable) standin::DenyAccess(classKey, KEY_READ);
-  // The class key as HKEY_CLASSES_ROOT shows it may not be changed: it
-  // stays, with everything below it, in both classes.
-  bool userKeyStays = c.protection == UserClassCase::kUsersClassKeyReadable;
-  if (userKeyStays) standin::DenyUserAccess(classKey, KEY_READ);
+  if (c.protection == UserClassCase::kRootReadable) standin::DenyAccess("CLSID", KEY_READ);
+  auto before = Snapshot();
+  std::string other = OutsideTheClassRoot();
+  std::string userBefore = standin::DumpUser();
 
-  for (int run = 0; run < 2; ++run) {
-    RunRemoval();
-    EXPECT_EQ(c.fileGoes, !FileExists(file)) << c.label << ", run " << run + 1;
-    EXPECT_TRUE(FileExists(system)) << c.label << ", run " << run + 1;
-    EXPECT_TRUE(FileExists(neighbour_)) << c.label << ", run " << run + 1;
-    EXPECT_EQ(userKeyStays, standin::UserKeyExists(classKey)) << c.label << ", run " << run + 1;
-    EXPECT_EQ(c.machineKeyLeft[run], standin::KeyExists(classKey))
-        << c.label << ", run " << run + 1;
-    EXPECT_FALSE(standin::KeyExists(InstanceEntryPath())) << c.label << ", run " << run + 1;
-  }
-  EXPECT_EQ(c.machineServerLeft, standin::KeyExists(server)) << c.label;
+  RunRemoval();
+
+  bool machineGoes = c.machine && c.protection != UserClassCase::kRootReadable;
+  EXPECT_EQ(c.fileGoes, !FileExists(file)) << c.label;
+  EXPECT_TRUE(FileExists(system)) << c.label;
+  EXPECT_TRUE(FileExists(neighbour_)) << c.label;
   EXPECT_EQ(std::vector<std::string>(c.fileGoes ? 1 : 0, file), standin::DeleteFileNames())
       << c.label;
+  EXPECT_EQ(other, OutsideTheClassRoot()) << c.label;
+  if (c.machine) {
+    EXPECT_NE(machineGoes, standin::KeyExists(entry)) << c.label;
+  }
+  if (c.protection == UserClassCase::kOpen) {
+    EXPECT_EQ(ExpectedAfter(before, c.machine), Snapshot()) << c.label;
+  }
+  if (c.protection == UserClassCase::kRootReadable) {
+    EXPECT_EQ(before, Snapshot()) << c.label;
+    EXPECT_EQ(userBefore, standin::DumpUser()) << c.label;
+  }
+  // A protected key in the machine's registration keeps its server key.
+  EXPECT_EQ(c.machine && c.protection != UserClassCase::kOpen, standin::KeyExists(server))
+      << c.label;
+  // "<manager>" stands for this test's class manager.
+  auto userKey = [this](std::string key) {
+    size_t at = key.find("<manager>");
+    if (at != std::string::npos) key.replace(at, 9, manager_);
+    return ClassPath(key);
+  };
+  for (const std::string& key : c.userGone)
+    EXPECT_FALSE(standin::UserKeyExists(userKey(key))) << c.label << ": " << key;
+  for (const std::string& key : c.userLeft)
+    EXPECT_TRUE(standin::UserKeyExists(userKey(key))) << c.label << ": " << key;
+
+  std::string machineAfter = standin::Dump();
+  std::string userAfter = standin::DumpUser();
+  std::vector<std::string> filesAfter = standin::Files();
+  RunRemoval();
+  EXPECT_EQ(machineAfter, standin::Dump()) << c.label << ", second run";
+  EXPECT_EQ(userAfter, standin::DumpUser()) << c.label << ", second run";
+  EXPECT_EQ(filesAfter, standin::Files()) << c.label << ", second run";
 }
+
+const std::string kUserTarget = TargetFilterClsid;
+const std::string kDecoyEntry = "{00000000-0000-0000-0000-000000000000}\\Instance\\" + kUserTarget;
 
 INSTANTIATE_TEST_SUITE_P(
     Registrations, UserClassTest,
-    ::testing::Values(UserClassCase{"user's names a system file",
-                                    true,
-                                    UserClassCase::kSystemFile,
-                                    UserClassCase::kOpen,
-                                    true,
-                                    {true, false},
-                                    false},
-                      UserClassCase{"user's names a system file, machine's server readable",
-                                    true,
-                                    UserClassCase::kSystemFile,
-                                    UserClassCase::kServerReadable,
-                                    false,
-                                    {true, true},
-                                    true},
-                      UserClassCase{"user's names a system file, machine's class key readable",
-                                    true,
-                                    UserClassCase::kSystemFile,
-                                    UserClassCase::kClassKeyReadable,
-                                    false,
-                                    {true, true},
-                                    false},
-                      UserClassCase{"user's names a system file, user's class key readable",
-                                    true,
-                                    UserClassCase::kSystemFile,
-                                    UserClassCase::kUsersClassKeyReadable,
-                                    false,
-                                    {true, true},
-                                    true},
-                      UserClassCase{"both name the filter's file",
-                                    true,
-                                    UserClassCase::kSameFile,
-                                    UserClassCase::kOpen,
-                                    true,
-                                    {true, false},
-                                    false},
-                      UserClassCase{"user's only",
-                                    false,
-                                    UserClassCase::kSystemFile,
-                                    UserClassCase::kOpen,
-                                    false,
-                                    {false, false},
-                                    false},
-                      UserClassCase{"machine's only",
-                                    true,
-                                    UserClassCase::kNone,
-                                    UserClassCase::kOpen,
-                                    true,
-                                    {false, false},
-                                    false}));
+    ::testing::Values(
+        UserClassCase{"user's copy names a system file",
+                      true,
+                      UserClassCase::kClassKey,
+                      UserClassCase::kOpen,
+                      true,
+                      {kUserTarget},
+                      {}},
+        UserClassCase{"user's copy names a system file, machine's server readable",
+                      true,
+                      UserClassCase::kClassKey,
+                      UserClassCase::kServerReadable,
+                      false,
+                      {kUserTarget},
+                      {}},
+        UserClassCase{"user's copy names a system file, machine's class key readable",
+                      true,
+                      UserClassCase::kClassKey,
+                      UserClassCase::kClassKeyReadable,
+                      false,
+                      {kUserTarget},
+                      {}},
+        UserClassCase{"both name the filter's file",
+                      true,
+                      UserClassCase::kSameFile,
+                      UserClassCase::kOpen,
+                      true,
+                      {kUserTarget},
+                      {}},
+        UserClassCase{"user's copy without sub-keys",
+                      true,
+                      UserClassCase::kBareClassKey,
+                      UserClassCase::kOpen,
+                      true,
+                      {kUserTarget},
+                      {}},
+        UserClassCase{"user's copy of the class key refuses him",
+                      true,
+                      UserClassCase::kRefusingClassKey,
+                      UserClassCase::kOpen,
+                      true,
+                      {},
+                      {kUserTarget + "\\Settings"}},
+        UserClassCase{"user's copy of the instance entry refuses him",
+                      true,
+                      UserClassCase::kRefusingEntry,
+                      UserClassCase::kOpen,
+                      true,
+                      {},
+                      {"<manager>\\Instance\\" + kUserTarget + "\\Pins"}},
+        UserClassCase{"user's decoy manager sorted first",
+                      true,
+                      UserClassCase::kDecoyManager,
+                      UserClassCase::kOpen,
+                      true,
+                      {kDecoyEntry},
+                      {"{00000000-0000-0000-0000-000000000000}\\Instance"}},
+        UserClassCase{"user's copy of the manager with another default value",
+                      true,
+                      UserClassCase::kManagerCopy,
+                      UserClassCase::kOpen,
+                      true,
+                      {},
+                      {"<manager>\\Instance\\" + kUserTarget}},
+        UserClassCase{"user's copy holds a link to another key of his",
+                      true,
+                      UserClassCase::kLinkToUserKey,
+                      UserClassCase::kOpen,
+                      true,
+                      {kUserTarget},
+                      {std::string(test_support::RemovalFixture::OtherFilterClsid) + "\\Keep"}},
+        UserClassCase{"user's copy holds a link to the machine's manager",
+                      true,
+                      UserClassCase::kLinkToMachineKey,
+                      UserClassCase::kOpen,
+                      true,
+                      {kUserTarget},
+                      {}},
+        UserClassCase{"user's class root a link to the machine's keys",
+                      true,
+                      UserClassCase::kClassRootLink,
+                      UserClassCase::kOpen,
+                      true,
+                      {},
+                      {}},
+        UserClassCase{"user's only",
+                      false,
+                      UserClassCase::kClassKey,
+                      UserClassCase::kOpen,
+                      false,
+                      {kUserTarget},
+                      {}},
+        UserClassCase{"user's decoy manager only",
+                      false,
+                      UserClassCase::kDecoyManager,
+                      UserClassCase::kOpen,
+                      false,
+                      {kDecoyEntry},
+                      {"{00000000-0000-0000-0000-000000000000}\\Instance"}},
+        UserClassCase{
+            "machine's only", true, UserClassCase::kNone, UserClassCase::kOpen, true, {}, {}},
+        UserClassCase{"the machine's class root may not be changed",
+                      true,
+                      UserClassCase::kClassKey,
+                      UserClassCase::kRootReadable,
+                      false,
+                      {},
+                      {kUserTarget + "\\Settings"}}));
 
 // A lookup fetch that fails in any way ends the lookup without a match; the
 // other steps still run.
@@ -669,6 +826,16 @@ INSTANTIATE_TEST_SUITE_P(
         // The current folder, C:\, makes the full form 260 characters long.
         RedirectionCase{"relative path whose full form does not fit", std::string(257, 'r'),
                         "C:\\" + std::string(257, 'r'), "", "", "", RedirectionCase::kAll, false},
+        // A path that is not fully qualified names no file: the run's own
+        // folder (C:\ here) would complete it.
+        RedirectionCase{"a bare name", "filter.ax", "C:\\filter.ax", "", "", "",
+                        RedirectionCase::kAll, false},
+        RedirectionCase{"a name below the current folder", ".\\filter.ax", "C:\\filter.ax", "", "",
+                        "", RedirectionCase::kAll, false},
+        RedirectionCase{"a drive's current folder", "C:filter.ax", "C:\\filter.ax", "", "", "",
+                        RedirectionCase::kAll, false},
+        RedirectionCase{"rooted on the current drive", "\\Vendor\\Sub\\filter.ax", kVendorServer,
+                        "", "", "", RedirectionCase::kAll, false},
         RedirectionCase{"final path unknown", kVendorServer, kVendorServer, "", "", "",
                         RedirectionCase::kFinalPathFails, false},
         RedirectionCase{"led to a final path past the buffer", kLongServer, kLongVictim,
@@ -700,15 +867,15 @@ INSTANTIATE_TEST_SUITE_P(
         RedirectionCase{"32-bit system: system folder made a link", kSystemServer, kWow64Server,
                         "C:\\Windows\\System32", kSysWow64, "", RedirectionCase::kAll, false}));
 
-// A class-manager name whose instance path "CLSID\<name>\Instance" is 258
-// to 265 characters long, among keys named like the filter elsewhere: below
+// A class-manager name whose path "CLSID\<name>\Instance" would be 258 to
+// 274 characters long, among keys named like the filter elsewhere: below
 // the class root itself, below a key named like the manager directly below
-// the root, and below the manager itself. Only the instance entry of a path
-// that fits may go; the decoys always stay.
+// the root, and below the manager itself. The instance entry goes whatever
+// the name's length; the decoys always stay.
 class ManagerNameLengthTest : public HostRemovalTest,
                               public ::testing::WithParamInterface<size_t> {};
 
-TEST_P(ManagerNameLengthTest, UsesTheInstancePathOnlyWhenItFitsAndNothingElse) {
+TEST_P(ManagerNameLengthTest, RemovesTheInstanceEntryAndNothingElse) {
   size_t nameLength = GetParam() - 15;  // "CLSID\" and "\Instance"
   std::string name(nameLength, '0');
   std::string entry = ClassPath(name) + "\\Instance\\" + TargetFilterClsid;
@@ -722,7 +889,7 @@ TEST_P(ManagerNameLengthTest, UsesTheInstancePathOnlyWhenItFitsAndNothingElse) {
 
   RunRemoval();
 
-  EXPECT_EQ(GetParam() < MAX_PATH, !standin::KeyExists(entry));
+  EXPECT_FALSE(standin::KeyExists(entry));
   EXPECT_TRUE(standin::KeyExists(ClassPath(name) + "\\Instance"));
   for (const std::string& decoy : decoys) EXPECT_TRUE(standin::KeyExists(decoy)) << decoy;
   EXPECT_FALSE(standin::KeyExists(ClassPath(TargetFilterClsid)));

@@ -6,28 +6,38 @@
 
 namespace test_support {
 
+namespace {
+
+// The machine's classes, which the run works on: below HKEY_LOCAL_MACHINE,
+// never through HKEY_CLASSES_ROOT, which shows the user's classes over them.
+std::string MachineClasses(const std::string& path) { return "Software\\Classes\\" + path; }
+
+}  // namespace
+
+const char RemovalFixture::OtherFilterClsid[] = "{5E0F4A31-9B2C-4D7E-8A16-C3F09B2D4E58}";
+
 void RemovalFixture::SetUp() {
   // "{00000000-0000-0000-0000-" sorts before every real class identifier.
   manager_ = "{00000000-0000-0000-0000-" + UniqueName("") + "}";
   directory_ = TestDirectory() + "\\" + UniqueName("Sample Filter ");
   neighbour_ = CreateTestFile(directory_, "Neighbour Server.dll");
-  DeleteTree(HKEY_CLASSES_ROOT, ClassPath(TargetFilterClsid));
-  CreateKey(HKEY_CLASSES_ROOT, "CLSID");
+  DeleteTree(HKEY_LOCAL_MACHINE, MachineClasses(ClassPath(TargetFilterClsid)));
+  CreateKey(HKEY_LOCAL_MACHINE, MachineClasses("CLSID"));
 }
 
 void RemovalFixture::TearDown() {
-  DeleteTree(HKEY_CLASSES_ROOT, ClassPath(manager_));
-  DeleteTree(HKEY_CLASSES_ROOT, ClassPath(TargetFilterClsid));
+  DeleteTree(HKEY_LOCAL_MACHINE, MachineClasses(ClassPath(manager_)));
+  DeleteTree(HKEY_LOCAL_MACHINE, MachineClasses(ClassPath(TargetFilterClsid)));
   RemoveTestFile(neighbour_);
 }
 
 std::string RemovalFixture::ClassPath(const std::string& name) { return "CLSID\\" + name; }
 
 void RemovalFixture::RegisterManager(const std::string& defaultValue) {
-  SetString(HKEY_CLASSES_ROOT, ClassPath(manager_), "", defaultValue);
-  std::string other = ClassPath(manager_) + "\\Instance\\{5E0F4A31-9B2C-4D7E-8A16-C3F09B2D4E58}";
-  SetString(HKEY_CLASSES_ROOT, other, "FriendlyName", "Other Filter");
-  SetString(HKEY_CLASSES_ROOT, ClassPath(manager_) + "\\InprocServer32", "",
+  SetString(HKEY_LOCAL_MACHINE, MachineClasses(ClassPath(manager_)), "", defaultValue);
+  std::string other = ClassPath(manager_) + "\\Instance\\" + OtherFilterClsid;
+  SetString(HKEY_LOCAL_MACHINE, MachineClasses(other), "FriendlyName", "Other Filter");
+  SetString(HKEY_LOCAL_MACHINE, MachineClasses(ClassPath(manager_)) + "\\InprocServer32", "",
             "C:\\windows\\system32\\manager.dll");
 }
 
@@ -37,27 +47,29 @@ std::string RemovalFixture::InstanceEntryPath() const {
 
 void RemovalFixture::RegisterInstanceEntry() {
   std::string entry = InstanceEntryPath();
-  SetString(HKEY_CLASSES_ROOT, entry, "FriendlyName", "Sample Filter");
-  SetString(HKEY_CLASSES_ROOT, entry, "CLSID", TargetFilterClsid);
-  SetValue(HKEY_CLASSES_ROOT, entry, "FilterData", REG_BINARY,
+  SetString(HKEY_LOCAL_MACHINE, MachineClasses(entry), "FriendlyName", "Sample Filter");
+  SetString(HKEY_LOCAL_MACHINE, MachineClasses(entry), "CLSID", TargetFilterClsid);
+  SetValue(HKEY_LOCAL_MACHINE, MachineClasses(entry), "FilterData", REG_BINARY,
            std::string("\2\0\0\0\0\0\x20\0", 8));
-  SetString(HKEY_CLASSES_ROOT, entry + "\\Pins\\Output", "Direction", "out");
+  SetString(HKEY_LOCAL_MACHINE, MachineClasses(entry + "\\Pins\\Output"), "Direction", "out");
 }
 
 void RemovalFixture::RegisterClassKey() {
   std::string key = ClassPath(TargetFilterClsid);
-  SetString(HKEY_CLASSES_ROOT, key, "", "Sample Filter");
-  SetString(HKEY_CLASSES_ROOT, key, "AppID", "{3A7D52C8-0000-0000-0000-000000000000}");
-  SetString(HKEY_CLASSES_ROOT, key + "\\Level1", "", "one");
-  SetValue(HKEY_CLASSES_ROOT, key + "\\Level1", "Flags", REG_DWORD, std::string("\1\0\0\0", 4));
-  SetString(HKEY_CLASSES_ROOT, key + "\\Level1\\Level2", "Deep", "two");
-  SetString(HKEY_CLASSES_ROOT, key + "\\Level1\\Level2\\Level3", "", "three");
+  SetString(HKEY_LOCAL_MACHINE, MachineClasses(key), "", "Sample Filter");
+  SetString(HKEY_LOCAL_MACHINE, MachineClasses(key), "AppID",
+            "{3A7D52C8-0000-0000-0000-000000000000}");
+  SetString(HKEY_LOCAL_MACHINE, MachineClasses(key + "\\Level1"), "", "one");
+  SetValue(HKEY_LOCAL_MACHINE, MachineClasses(key + "\\Level1"), "Flags", REG_DWORD,
+           std::string("\1\0\0\0", 4));
+  SetString(HKEY_LOCAL_MACHINE, MachineClasses(key + "\\Level1\\Level2"), "Deep", "two");
+  SetString(HKEY_LOCAL_MACHINE, MachineClasses(key + "\\Level1\\Level2\\Level3"), "", "three");
 }
 
 void RemovalFixture::RegisterServer(DWORD type, const std::string& bytes) {
   std::string key = ClassPath(TargetFilterClsid) + "\\InprocServer32";
-  SetValue(HKEY_CLASSES_ROOT, key, "", type, bytes);
-  SetString(HKEY_CLASSES_ROOT, key, "ThreadingModel", "Both");
+  SetValue(HKEY_LOCAL_MACHINE, MachineClasses(key), "", type, bytes);
+  SetString(HKEY_LOCAL_MACHINE, MachineClasses(key), "ThreadingModel", "Both");
 }
 
 std::string RemovalFixture::RegisterWholeFilter() {
@@ -69,7 +81,7 @@ std::string RemovalFixture::RegisterWholeFilter() {
 }
 
 std::vector<std::string> RemovalFixture::Snapshot() const {
-  return DumpTree(HKEY_CLASSES_ROOT, "CLSID");
+  return DumpTree(HKEY_LOCAL_MACHINE, MachineClasses("CLSID"));
 }
 
 std::vector<std::string> RemovalFixture::ExpectedAfter(const std::vector<std::string>& before,

@@ -13,6 +13,10 @@
 namespace test_support {
 
 class RemovalFixture : public ::testing::Test {
+ public:
+  // The class identifier of the other filter below the manager's "Instance".
+  static const char OtherFilterClsid[];
+
  protected:
   void SetUp() override;
   void TearDown() override;
