@@ -34,6 +34,20 @@
 
 #include "platform/system_function.h"
 
+namespace {
+
+// The number of sub-keys (or values) the held `key` has; 0 when that
+// cannot be told.
+DWORD Count(HKEY key, bool subKeys) {
+  DWORD count = 0;
+  LONG rc =
+      RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, subKeys ? &count : nullptr, nullptr, nullptr,
+                       subKeys ? nullptr : &count, nullptr, nullptr, nullptr, nullptr);
+  return rc == ERROR_SUCCESS ? count : 0;
+}
+
+}  // namespace
+
 KeyTreeDeletion::KeyTreeDeletion() {
   std::memset(expected, 0, sizeof expected);
   HMODULE ntdll = GetModuleHandleA("ntdll");
@@ -65,16 +79,24 @@ Status KeyTreeDeletion::DeleteTree(HKEY base, const char* subKey, int level) {
 Status KeyTreeDeletion::DeleteOpened(RegistryKey& key, int level) {
   DWORD guess = level < kLevels ? expected[level] : kMany;
   if (guess == 0 && DeleteHeld(key.Handle()) == ERROR_SUCCESS) return 0;
-  DWORD deleted = 0;
+  // Set by the first pass: see DeleteAllSubKeys.
+  DWORD allowance = kUnset;
+  PassTally tally;
   DWORD stopAfter = guess != kMany ? guess : 0;
-  LONG end = DeleteAllSubKeys(key, level, stopAfter, &deleted);
+  LONG end = DeleteAllSubKeys(key, level, stopAfter, &tally, &allowance);
   LONG rc = DeleteHeld(key.Handle());
-  if (rc != ERROR_SUCCESS && end == ERROR_SUCCESS) {
-    // More sub-keys than expected: the rest of the walk, then the deletion.
-    DeleteAllSubKeys(key, level, 0, &deleted);
+  // Another pass from the start where one was cut short (more sub-keys than
+  // expected), where one vanished under it (the next was passed over), or
+  // where none of those it met stayed, yet the key did (some were added
+  // meanwhile). Not where sub-keys stayed: a pass re-enters their trees.
+  while (rc != ERROR_SUCCESS && allowance > 0 &&
+         (end == ERROR_SUCCESS || tally.vanished != 0 || (tally.stayed == 0 && tally.met != 0))) {
+    tally.met = tally.stayed = tally.vanished = 0;
+    end = DeleteAllSubKeys(key, level, 0, &tally, &allowance);
     rc = DeleteHeld(key.Handle());
   }
-  if (level < kLevels) expected[level] = static_cast<uint8_t>(deleted < kMany ? deleted : kMany);
+  if (level < kLevels)
+    expected[level] = static_cast<uint8_t>(tally.deleted < kMany ? tally.deleted : kMany);
   // Only a key that stays keeps its values; its named ones go all the same,
   // unless it is (or may be) a link, whose value is its target.
   if (rc != ERROR_SUCCESS && IsOrdinaryKey(key.Handle())) DeleteAllValues(key);
@@ -82,37 +104,64 @@ Status KeyTreeDeletion::DeleteOpened(RegistryKey& key, int level) {
 }
 
 LONG KeyTreeDeletion::DeleteAllSubKeys(RegistryKey& key, int level, DWORD stopAfter,
-                                       DWORD* deleted) {
-  SubKeyEnumerator cursor(key.Handle());
-  char name[kNameBufferLength];
-  DWORD made = 0;
-  for (;;) {
-    DWORD nameLength = kNameBufferLength;
-    LONG rc = cursor.Next(name, &nameLength);
-    if (rc != ERROR_SUCCESS) {
-      if (deleted) *deleted += made;
-      return rc;
-    }
-    // An empty name would open the key itself anew.
-    if (name[0] == 0 || DeleteTree(key.Handle(), name, level + 1) != 0) continue;
-    cursor.SetIndex(0);
-    if (++made == stopAfter) {
-      if (deleted) *deleted += made;
-      return ERROR_SUCCESS;
+                                       PassTally* tally, DWORD* allowance) {
+  PassTally ignored;
+  if (!tally) tally = &ignored;
+  // A pass that expects `stopAfter` sub-keys meets no more; any other meets
+  // at most as many as the key had when it began: what another process
+  // adds meanwhile is left to the next pass.
+  DWORD budget = stopAfter;
+  if (!stopAfter) {
+    budget = Count(key.Handle(), true);
+    // The whole walk meets at most twice the sub-keys the key had when it
+    // was first counted, and two more: it ends while another process keeps
+    // adding to the key, and the few changes that one makes meanwhile are
+    // still met.
+    if (allowance && *allowance == kUnset) *allowance = 2 * budget + 2;
+    if (allowance) {
+      if (budget > *allowance) budget = *allowance;
+      *allowance -= budget < *allowance ? budget + 1 : *allowance;
     }
   }
+  SubKeyEnumerator cursor(key.Handle());
+  char name[kNameBufferLength];
+  for (DWORD met = 0; met < budget; ++met) {
+    DWORD nameLength = kNameBufferLength;
+    LONG rc = cursor.Next(name, &nameLength);
+    if (rc != ERROR_SUCCESS) return rc;
+    ++tally->met;
+    // An empty name would open the key itself anew.
+    Status status = name[0] == 0 ? StatusFromError(ERROR_INVALID_NAME)
+                                 : DeleteTree(key.Handle(), name, level + 1);
+    if (status == 0) {
+      // The next sub-key now stands where the deleted one stood.
+      cursor.SetIndex(cursor.Index() - 1);
+      ++tally->deleted;
+    } else if (status == StatusFromError(ERROR_FILE_NOT_FOUND) ||
+               status == StatusFromError(ERROR_KEY_DELETED)) {
+      // Another process took it away: the next took its place, and this
+      // pass does not meet it.
+      ++tally->vanished;
+    } else {
+      ++tally->stayed;  // it keeps its place and is passed over
+    }
+  }
+  return stopAfter ? ERROR_SUCCESS : ERROR_NO_MORE_ITEMS;
 }
 
 LONG KeyTreeDeletion::DeleteAllValues(RegistryKey& key) {
+  // As the sub-key pass: forward, bounded by the values the key had.
+  DWORD budget = Count(key.Handle(), false);
   ValueEnumerator cursor(key.Handle());
   char name[kNameBufferLength];
-  for (;;) {
+  for (DWORD met = 0; met < budget; ++met) {
     DWORD nameLength = kNameBufferLength;
     LONG rc = cursor.Next(name, &nameLength);
     if (rc != ERROR_SUCCESS) return rc;
     if (name[0] == 0) continue;  // the unnamed default value goes with its key
-    if (key.DeleteValue(name) == 0) cursor.SetIndex(0);
+    if (key.DeleteValue(name) == 0) cursor.SetIndex(cursor.Index() - 1);
   }
+  return ERROR_NO_MORE_ITEMS;
 }
 
 Status RegistryKey::DeleteKeyTree(const char* subKey) {

@@ -28,27 +28,43 @@ class KeyTreeDeletion {
   // deletion of that key (or of its failed open).
   Status DeleteTree(HKEY base, const char* subKey, int level = 0);
 
-  // Empties the held `key` (at `level`) of its sub-keys, each deleted with
-  // its whole tree by DeleteTree. A successful deletion restarts the walk
-  // at index 0; a sub-key whose deletion failed keeps its place and is
-  // passed over, so every pass ends. Returns the status of the fetch that
-  // ended the pass (ERROR_NO_MORE_ITEMS when the key was walked to its
-  // end), or ERROR_SUCCESS when `stopAfter` (if not 0) deletions were made,
-  // without fetching again. Adds the deletions made to `*deleted` when
-  // given. The key must be held as itself (REG_OPTION_OPEN_LINK): a link
-  // held so has no sub-keys, and its walk ends at once.
-  LONG DeleteAllSubKeys(RegistryKey& key, int level = 0, DWORD stopAfter = 0,
-                        DWORD* deleted = nullptr);
+  // What a sub-key pass did: sub-keys met, deleted, that stayed, and that
+  // were gone when the pass reached them.
+  struct PassTally {
+    DWORD met = 0;
+    DWORD deleted = 0;
+    DWORD stayed = 0;
+    DWORD vanished = 0;
+  };
 
-  // Empties the held `key` of its named values; the unnamed default value
-  // is left to go with the key. A successful deletion restarts the walk at
-  // index 0, a failed one is passed over. Returns the status of the fetch
-  // that ended the pass.
+  // Empties the held `key` (at `level`) of its sub-keys, each deleted with
+  // its whole tree by DeleteTree, in one pass forward: a sub-key whose
+  // deletion failed keeps its place and is passed over, the next one takes
+  // the place of one deleted. The pass meets at most `stopAfter` sub-keys
+  // when that is not 0, else at most as many as the key had when it began
+  // (RegQueryInfoKeyA): it costs a fixed number of calls for each and ends
+  // while another process keeps adding to the key. Returns ERROR_SUCCESS
+  // when it met `stopAfter` sub-keys without fetching again,
+  // ERROR_NO_MORE_ITEMS when it ended otherwise, or the status of a fetch
+  // that failed. Adds to `*tally` when given. With `allowance`, meets no
+  // more than it allows, and takes what it met and one for the pass from
+  // it; kUnset makes it twice the sub-keys the key has, and two more. The
+  // key must be held as itself (REG_OPTION_OPEN_LINK): a link held so has
+  // no sub-keys, and its walk ends at once.
+  LONG DeleteAllSubKeys(RegistryKey& key, int level = 0, DWORD stopAfter = 0,
+                        PassTally* tally = nullptr, DWORD* allowance = nullptr);
+
+  // Empties the held `key` of its named values, in one pass forward bounded
+  // by the values it had; the unnamed default value is left to go with the
+  // key, a value whose deletion failed is passed over. Returns the status
+  // of the fetch that ended the pass, or ERROR_NO_MORE_ITEMS.
   static LONG DeleteAllValues(RegistryKey& key);
 
   // Deepest level whose keys' sub-key counts are remembered; deeper keys
   // are always walked before their deletion is tried.
   static const int kLevels = 512;
+  // An allowance not yet set.
+  static const DWORD kUnset = 0xFFFFFFFFu;
 
  private:
   // The held key at `level`, opened with full access, with its tree.

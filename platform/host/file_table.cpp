@@ -435,7 +435,8 @@ BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS informati
 }
 
 // The full path as the system makes it: relative to the stand-in's current
-// folder, the root of C:, with "." and ".." taken away and the rest read as
+// folder, the root of C: (which is also the current folder of the drive C:
+// that "C:name" reads), with "." and ".." taken away and the rest read as
 // every file call reads it.
 // An injected failure fills the buffer all the same, as for the final path.
 DWORD GetFullPathNameA(LPCSTR fileName, DWORD bufferLength, LPSTR buffer, LPSTR* filePart) {
@@ -448,6 +449,8 @@ DWORD GetFullPathNameA(LPCSTR fileName, DWORD bufferLength, LPSTR buffer, LPSTR*
   for (char& c : path)
     if (c == '/') c = '\\';
   if (path.size() < 2 || path[1] != ':') path = "C:" + (path[0] == '\\' ? path : "\\" + path);
+  // "C:name": the drive's current folder, its root here.
+  if (path.size() == 2 || path[2] != '\\') path.insert(2, "\\");
   std::vector<std::string> parts;
   size_t start = 3;
   while (start <= path.size()) {

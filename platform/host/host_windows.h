@@ -163,6 +163,10 @@ LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, cons
                     DWORD dataSize);
 LONG RegDeleteValueA(HKEY key, LPCSTR valueName);
 LONG RegDeleteKeyA(HKEY key, LPCSTR subKey);
+LONG RegQueryInfoKeyA(HKEY key, LPSTR keyClass, LPDWORD classLength, LPDWORD reserved,
+                      LPDWORD subKeys, LPDWORD maxSubKeyLength, LPDWORD maxClassLength,
+                      LPDWORD values, LPDWORD maxValueNameLength, LPDWORD maxValueLength,
+                      LPDWORD securityDescriptorLength, PFILETIME lastWriteTime);
 
 // Native calls, exported by "ntdll" and found there with GetProcAddress.
 NTSTATUS WINAPI NtDeleteKey(HANDLE key);

@@ -2,6 +2,7 @@
 // behaviour and handle effects of the real ones, on the key tree and the
 // handle table.
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -196,6 +197,39 @@ LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, LPDWOR
     *classLength = 0;
   }
   if (lastWriteTime) *lastWriteTime = FILETIME{0x12345678u, 0x01d00000u};
+  return ERROR_SUCCESS;
+}
+
+// The counts and longest lengths of the key's sub-keys and values; the
+// class and the security descriptor are not modelled (empty, 0). Wine and
+// Windows ask for query rights.
+LONG RegQueryInfoKeyA(HKEY key, LPSTR keyClass, LPDWORD classLength, LPDWORD, LPDWORD subKeys,
+                      LPDWORD maxSubKeyLength, LPDWORD maxClassLength, LPDWORD values,
+                      LPDWORD maxValueNameLength, LPDWORD maxValueLength,
+                      LPDWORD securityDescriptorLength, PFILETIME lastWriteTime) {
+  View view;
+  std::shared_ptr<Node> node;
+  if (LONG rc = EnterKeyCall(standin::Call::RegQueryInfoKeyA, key, KEY_QUERY_VALUE, &view, &node))
+    return rc;
+  if (DWORD error = KeyFault(standin::Call::RegQueryInfoKeyA, *node, nullptr))
+    return static_cast<LONG>(error);
+  if (keyClass && classLength && *classLength > 0) keyClass[0] = 0;
+  if (classLength) *classLength = 0;
+  if (maxClassLength) *maxClassLength = 0;
+  if (securityDescriptorLength) *securityDescriptorLength = 0;
+  if (lastWriteTime) *lastWriteTime = FILETIME{0x12345678u, 0x01d00000u};
+  DWORD keyCount = 0, longestKey = 0, valueCount = 0, longestName = 0, longestData = 0;
+  for (const Node* child; (child = SubKeyAt(view, keyCount)) != nullptr; ++keyCount)
+    longestKey = std::max(longestKey, static_cast<DWORD>(child->name.size()));
+  for (const Value* v; (v = ValueAt(view, valueCount)) != nullptr; ++valueCount) {
+    longestName = std::max(longestName, static_cast<DWORD>(v->name.size()));
+    longestData = std::max(longestData, static_cast<DWORD>(v->data.size()));
+  }
+  if (subKeys) *subKeys = keyCount;
+  if (maxSubKeyLength) *maxSubKeyLength = longestKey;
+  if (values) *values = valueCount;
+  if (maxValueNameLength) *maxValueNameLength = longestName;
+  if (maxValueLength) *maxValueLength = longestData;
   return ERROR_SUCCESS;
 }
 

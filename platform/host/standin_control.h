@@ -40,6 +40,7 @@ enum class Call {
   GetSystemDirectoryA,
   GetSystemWow64DirectoryA,
   SetProcessMitigationPolicy,
+  RegQueryInfoKeyA,
   Count
 };
 

@@ -84,7 +84,8 @@ const char* CallName(Call call) {
                                        "SetFileInformationByHandle",
                                        "GetSystemDirectoryA",
                                        "GetSystemWow64DirectoryA",
-                                       "SetProcessMitigationPolicy"};
+                                       "SetProcessMitigationPolicy",
+                                       "RegQueryInfoKeyA"};
   size_t i = static_cast<size_t>(call);
   return i < sizeof(kNames) / sizeof(kNames[0]) ? kNames[i] : "?";
 }

@@ -71,9 +71,9 @@ TEST_F(HostRegistryTest, OnlyAKeyThatStaysIsCheckedForALinkAndEmptied) {
   BuildTree();
   standin::FailOnKey(standin::Call::NtDeleteKey, "T\\Doomed\\A", STATUS_ACCESS_DENIED);
   EXPECT_EQ(static_cast<Status>(0x80070005), DeleteDoomed());
-  // "A" and, in turn, "Doomed" stay. "A" is met again after each sibling
-  // that went (B, C) and checked each time; each is emptied once.
-  EXPECT_EQ(4u, standin::CallCount(standin::Call::RegQueryValueExA));
+  // "A" and, in turn, "Doomed" stay. The walk goes forward: "A" is met
+  // once, and each is checked and emptied once.
+  EXPECT_EQ(2u, standin::CallCount(standin::Call::RegQueryValueExA));
   EXPECT_EQ(2u, standin::CallCount(standin::Call::RegDeleteValueA));
   EXPECT_EQ(
       "T\nT\\Doomed\n  \"\" type 1 [default\\x00]\nT\\Doomed\\A\n"
@@ -83,12 +83,13 @@ TEST_F(HostRegistryTest, OnlyAKeyThatStaysIsCheckedForALinkAndEmptied) {
 
 // The calls a tree deletion makes: a key expected to be a leaf is tried for
 // deletion at once, one expected to have n sub-keys right after its n-th
-// went; expectations are kept per level up to the deepest remembered one.
+// went, and only a key whose sub-keys are not known is counted first;
+// expectations are kept per level up to the deepest remembered one.
 struct TreeCallsRow {
   const char* what;
   std::vector<std::string> keys;  // below "T\Doomed"
   int chainDepth;                 // and a chain of this many levels below "T\Doomed\chain"
-  uint64_t opens, enums, deletions;
+  uint64_t opens, enums, deletions, counts = 0;  // counts: sub-key counts asked for
 };
 
 // `count` sub-keys below each of `parents`.
@@ -116,36 +117,40 @@ TEST_P(TreeCallCountTest, EachKeyCostsTheCallsItsExpectationsAllow) {
   EXPECT_EQ(row.opens, standin::CallCount(standin::Call::RegOpenKeyExA) - parentOpens);
   EXPECT_EQ(row.enums, standin::CallCount(standin::Call::RegEnumKeyExA));
   EXPECT_EQ(row.deletions, standin::CallCount(standin::Call::NtDeleteKey));
+  EXPECT_EQ(row.counts, standin::CallCount(standin::Call::RegQueryInfoKeyA));
   EXPECT_EQ(0u, standin::CallCount(standin::Call::RegQueryValueExA));
   EXPECT_EQ(0u, standin::CallCount(standin::Call::RegEnumValueA));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Shapes, TreeCallCountTest,
-    ::testing::Values(TreeCallsRow{"leaf", {}, 0, 1, 0, 1},
-                      TreeCallsRow{"threeLeaves", {"a", "b", "c"}, 0, 4, 4, 5},
+    ::testing::Values(TreeCallsRow{"leaf", {}, 0, 1, 0, 1, 0},
+                      TreeCallsRow{"threeLeaves", {"a", "b", "c"}, 0, 4, 3, 5, 1},
                       TreeCallsRow{"siblingsOfEveryShape",
                                    {"a\\x", "b\\x", "b\\y", "b\\z", "c\\x", "d", "e\\x\\y", "e\\z",
                                     "f\\x\\y", "g"},
                                    0,
                                    18,
-                                   28,
-                                   24},
-                      TreeCallsRow{"equalSiblings", {"a\\x", "b\\x", "c\\x"}, 0, 7, 8, 9},
+                                   22,
+                                   24,
+                                   6},
+                      TreeCallsRow{"equalSiblings", {"a\\x", "b\\x", "c\\x"}, 0, 7, 6, 9, 2},
                       TreeCallsRow{"siblingsAtTheMostCountedSubKeys",
-                                   WithChildren({"a", "b", "c"}, 254), 0, 766, 767, 768},
+                                   WithChildren({"a", "b", "c"}, 254), 0, 766, 765, 768, 2},
                       TreeCallsRow{"namesOfOneCharacterAndStartingWithAControlCharacter",
                                    {"\x01", "\x01x\\y", "q\x01"},
                                    0,
                                    5,
+                                   5,
                                    7,
-                                   7},
+                                   2},
                       TreeCallsRow{"chainDeeperThanTheRememberedLevels",
                                    {},
                                    KeyTreeDeletion::kLevels + 3,
                                    516,
-                                   1031,
-                                   1028}),
+                                   515,
+                                   1028,
+                                   516}),
 
     [](const ::testing::TestParamInfo<TreeCallsRow>& row) { return std::string(row.param.what); });
 
