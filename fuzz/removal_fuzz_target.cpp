@@ -229,11 +229,11 @@ class Builder {
 
   // The user's own classes: a registration of the filter naming a file of
   // its own or the machine's, copies of keys the machine's classes hold and
-  // trees below them, a class manager, a protected key. Every program the
-  // user runs can write them.
+  // trees below them, a class manager, a link, a protected key. Every
+  // program the user runs can write them.
   void UserClasses() {
     user_ = true;
-    switch (in_.Below(5)) {
+    switch (in_.Below(6)) {
       case 0: {
         std::string path = in_.Below(2) ? "C:\\Windows\\System32\\" + Name() + ".dll"
                                         : "C:\\Filters\\Sample Filter.dll";
@@ -258,6 +258,26 @@ class Builder {
         AddKey(key);
         Set(key, "", REG_SZ, ManagerValue());
         if (in_.Below(2)) Tree(key + "\\Instance\\" + TargetFilterClsid, 1);
+        break;
+      }
+      case 4: {
+        // A link of the user's, in his copy of a target or in place of any
+        // key (his "CLSID" too), to a key of either tree.
+        std::string at;
+        switch (in_.Below(3)) {
+          case 0:
+            at = kClassKey + "\\" + Name();
+            break;
+          case 1:
+            at = "CLSID";
+            break;
+          default:
+            at = PickKey();
+        }
+        std::string target =
+            in_.Below(2) ? standin::kClassesRootNtPath : standin::kUserClassesNtPath;
+        standin::CreateUserLink(at, target + "\\" + PickKey());
+        userKeys_.push_back(at);
         break;
       }
       default:

@@ -37,22 +37,31 @@ bool ReadDefaultString(HKEY root, const std::string& path, std::string* text) {
   return true;
 }
 
-// Every path at which a view through HKEY_CLASSES_ROOT of `path` may reach
-// the user's copy: where the machine's key is found, the user's copy is the
-// user's key at its stored path, so each level at which the machine's links
-// may have been followed gives one.
-std::vector<std::string> UserCopyPaths(const std::string& path) {
-  std::vector<std::string> paths{path};
-  for (size_t end = path.find('\\');; end = path.find('\\', end + 1)) {
-    std::string prefix = path.substr(0, end);
-    std::string rest = end == std::string::npos ? std::string() : path.substr(end);
-    for (bool followLast : {true, false}) {
-      std::string resolved;
-      if (standin::ResolvePath(prefix, followLast, &resolved)) paths.push_back(resolved + rest);
-    }
-    if (end == std::string::npos) break;
+// The names of the class keys below `hive`'s "Software\Classes\CLSID" whose
+// default value names the class manager.
+std::vector<std::string> ClassManagers(HKEY hive) {
+  std::vector<std::string> managers;
+  HKEY root = 0;
+  if (RegOpenKeyExA(hive, "Software\\Classes\\CLSID", 0, KEY_READ, &root) != ERROR_SUCCESS)
+    return managers;
+  std::vector<std::string> names;
+  for (DWORD index = 0;; ++index) {
+    char name[4096];
+    DWORD length = sizeof name;
+    if (RegEnumKeyExA(root, index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS)
+      break;
+    names.push_back(name);
   }
-  return paths;
+  // Relative to the class root, as the run opens them.
+  for (const std::string& name : names) {
+    std::string value;
+    if (ReadDefaultString(root, name, &value) &&
+        EqualsIgnoringAsciiCase(value.c_str(), ClassManagerName))
+      managers.push_back(name);
+  }
+  RegCloseKey(root);
+  return managers;
 }
 
 // The server path `stored` and its long form, upper-cased.
@@ -105,34 +114,19 @@ Targets FindTargets() {
   Targets targets;
   const std::string classKey = std::string("CLSID\\") + TargetFilterClsid;
   standin::ResolvePath(classKey, false, &targets.classKey);
-  targets.userClassKeys = UserCopyPaths(classKey);
-
-  HKEY root = 0;
-  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID", 0, KEY_READ, &root) == ERROR_SUCCESS) {
-    std::vector<std::string> names;
-    for (DWORD index = 0;; ++index) {
-      char name[4096];
-      DWORD length = sizeof name;
-      if (RegEnumKeyExA(root, index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
-          ERROR_SUCCESS)
-        break;
-      names.push_back(name);
-    }
-    RegCloseKey(root);
-    for (const std::string& name : names) {
-      std::string value;
-      if (!ReadDefaultString(HKEY_CLASSES_ROOT, "CLSID\\" + name, &value)) continue;
-      if (!EqualsIgnoringAsciiCase(value.c_str(), ClassManagerName)) continue;
-      std::string path = "CLSID\\" + name + "\\Instance\\" + TargetFilterClsid;
-      std::string entry;
-      if (standin::ResolvePath(path, false, &entry)) {
-        targets.instanceEntries.push_back(entry);
-        targets.entryManagers.push_back(name);
-      }
-      for (const std::string& copy : UserCopyPaths(path))
-        targets.userEntries.push_back({copy, name});
+  // Each tree by its own keys: the user's classes widen no target of the
+  // machine's, and a link in them is never followed.
+  for (const std::string& name : ClassManagers(HKEY_LOCAL_MACHINE)) {
+    std::string entry;
+    if (standin::ResolvePath("CLSID\\" + name + "\\Instance\\" + TargetFilterClsid, false,
+                             &entry)) {
+      targets.instanceEntries.push_back(entry);
+      targets.entryManagers.push_back(name);
     }
   }
+  targets.userClassKeys.push_back(classKey);
+  for (const std::string& name : ClassManagers(HKEY_CURRENT_USER))
+    targets.userEntries.push_back({"CLSID\\" + name + "\\Instance\\" + TargetFilterClsid, name});
 
   // The machine's own registration names the file; the user's never does.
   const std::string server = "Software\\Classes\\" + classKey + "\\InprocServer32";
@@ -177,7 +171,7 @@ std::vector<std::string> Check(const Snapshot& before, const Snapshot& after,
       problems.push_back("added or changed: " + entry);
 
   const size_t prefixLength = sizeof kUserPrefix - 1;
-  std::set<std::string> touchedManagers;
+  std::set<std::string> touchedManagers, touchedUserManagers;
   for (const std::string& entry : before.entries) {
     if (std::binary_search(after.entries.begin(), after.entries.end(), entry)) continue;
     std::string key = KeyOf(entry);
@@ -189,7 +183,7 @@ std::vector<std::string> Check(const Snapshot& before, const Snapshot& after,
       if (inClassKey) continue;
       for (const auto& copy : targets.userEntries) {
         if (IsAtOrBelow(key, copy.first)) {
-          touchedManagers.insert(Upper(copy.second));
+          touchedUserManagers.insert(Upper(copy.second));
           inEntry = true;
           break;
         }
@@ -206,8 +200,8 @@ std::vector<std::string> Check(const Snapshot& before, const Snapshot& after,
     }
     if (!inEntry) problems.push_back("deleted outside the targets: " + entry);
   }
-  if (touchedManagers.size() > 1)
-    problems.push_back("entries below more than one class manager were deleted");
+  if (touchedManagers.size() > 1 || touchedUserManagers.size() > 1)
+    problems.push_back("entries below more than one class manager of a tree were deleted");
 
   size_t filesDeleted = 0;
   for (const std::string& file : before.files) {

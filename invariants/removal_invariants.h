@@ -34,8 +34,9 @@ struct Targets {
   // The filter's class key below "CLSID" (a link there is itself the
   // target); empty when there is none.
   std::string classKey;
-  // The filter's entry below the "Instance" key of every class key that
-  // could be taken for the class manager. A run may touch only one of them.
+  // The filter's entry below the "Instance" key of every class key of the
+  // machine's that could be taken for the class manager. A run may touch
+  // only one of them, and only one of the user's.
   std::vector<std::string> instanceEntries;
   // For each of instanceEntries, the name of the class key below "CLSID"
   // that was taken for the class manager.
@@ -44,10 +45,9 @@ struct Targets {
   // registration names may be deleted.
   std::vector<std::string> serverFiles;
 
-  // The same targets in the user's own classes, which HKEY_CLASSES_ROOT
-  // shows over the machine's: every path at which the user's copy may be
-  // reached, by the path as named or where the machine's links on the way
-  // lead. The user's copy of an entry is paired with its manager's name.
+  // The same targets in the user's own classes, found there alone, as
+  // stored: the run never follows a link of the user's. An entry is paired
+  // with its manager's name.
   std::vector<std::string> userClassKeys;
   std::vector<std::pair<std::string, std::string>> userEntries;
   // Upper-case paths of the file that only the user's own registration
