@@ -170,8 +170,8 @@ class ProgramCase(unittest.TestCase):
 
     # Running the program and comparing.
 
-    def run_program(self, *args):
-        result = self.wine.run(ARGS.exe, *args)
+    def run_program(self, *args, cwd=None):
+        result = self.wine.run(ARGS.exe, *args, cwd=cwd)
         self.assertEqual(0, result.returncode, result.stderr)
         self.assertEqual(b"", result.stdout)
         self.assertEqual(b"", result.stderr)
@@ -325,6 +325,97 @@ class EndToEndTest(ProgramCase):
         self.assertEqual([EARLY_MANAGER, LATER_MANAGER, self.manager], before.class_managers())
         self.assertIn(exported(instance_entry_path(LATER_MANAGER)), after)
         self.assertIn(exported(instance_entry_path(self.manager)), after)
+
+
+# The running user's own classes. Wine keeps them apart from the machine's
+# (HKEY_CLASSES_ROOT does not show them), and in a 64-bit prefix Wine 8
+# does not redirect them for a 32-bit process.
+USER_CLSID_ROOT = "HKEY_CURRENT_USER\\Software\\Classes\\CLSID"
+
+
+def user_names(registry, below):
+    """The keys under which the snapshot `registry` shows the user's class
+    key "CLSID\\<below>" (below HKEY_USERS, in his own or in a redirected
+    view)."""
+    suffix = ("\\CLSID\\" + below).lower()
+    return [key for key in registry.keys
+            if key.startswith("HKEY_USERS\\") and "\\software\\classes\\" in key.lower()
+            and key.lower().endswith(suffix)]
+
+
+class UserClassesTest(ProgramCase):
+    """The running user's own classes beside the machine's: one run removes
+    the filter from both, each tree by its own keys, and deletes only the
+    file that the machine's registration names."""
+
+    def register_user_copy(self, user_server):
+        """The user's copy of the filter's class key, naming `user_server`,
+        and of the class manager's key (its name, not its filters) with an
+        entry for the filter."""
+        manager = f"{USER_CLSID_ROOT}\\{self.manager}"
+        self.register({
+            f"{USER_CLSID_ROOT}\\{TARGET}": {"": "Sample Filter"},
+            f"{USER_CLSID_ROOT}\\{TARGET}\\InprocServer32": {"": user_server},
+            manager: {"": MANAGER_NAME},
+            f"{manager}\\Instance\\{TARGET}": {"FriendlyName": "Sample Filter",
+                                                  "CLSID": TARGET},
+        })
+
+    def user_targets(self, registry):
+        targets = user_names(registry, TARGET) + user_names(
+            registry, f"{self.manager}\\Instance\\{TARGET}")
+        self.assertEqual(2, len(targets), targets)
+        return targets
+
+    def test_user_copy_goes_with_the_machine_registration_in_one_run(self):
+        server, user_server = self.create_files("Sample Filter.dll", "User Filter.dll")
+        self.register_user_copy(user_server)
+        self.register_instance_entry(self.manager)
+        self.register_class_key(server)
+        before = self.wine.export_registry()
+        targets = self.wine.names(instance_entry_path(self.manager)) + \
+            self.wine.names(CLASS_KEY_PATH) + self.user_targets(before)
+
+        self.run_program()
+
+        after = self.wine.export_registry()
+        self.assertSameRegistry(before.without(*targets), after)
+        self.assertFalse(self.wine.file_exists(server))
+        self.assertTrue(self.wine.file_exists(user_server))
+        self.run_program()
+        self.assertSameRegistry(after, self.wine.export_registry())
+
+    def test_registration_in_the_user_classes_only_deletes_no_file(self):
+        user_server, = self.create_files("User Filter.dll")
+        self.register_user_copy(user_server)
+        before = self.wine.export_registry()
+        targets = self.user_targets(before)
+
+        self.run_program()
+
+        self.assertSameRegistry(before.without(*targets), self.wine.export_registry())
+        self.assertTrue(self.wine.file_exists(user_server))
+
+
+class RelativeServerPathTest(ProgramCase):
+    """A server path that is not fully qualified names no file that is known
+    to be the filter's: the run's own folder would complete it. The
+    registrations go; the file in the folder the run started in stays."""
+
+    def test_relative_paths_leave_the_file_in_the_run_folder(self):
+        for stored in ("bare.ax", ".\\bare.ax", "C:bare.ax", f"{self.directory[2:]}\\bare.ax"):
+            with self.subTest(stored=stored):
+                server, = self.create_files("bare.ax")
+                self.register_instance_entry(self.manager)
+                self.register_class_key(stored)
+                targets = self.wine.names(instance_entry_path(self.manager)) + \
+                    self.wine.names(CLASS_KEY_PATH)
+                before = self.wine.export_registry()
+
+                self.run_program(cwd=self.directory)
+
+                self.assertSameRegistry(before.without(*targets), self.wine.export_registry())
+                self.assertTrue(self.wine.file_exists(server), f"{stored} deleted {server}")
 
 
 SOURCE_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")

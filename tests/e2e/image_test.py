@@ -31,7 +31,7 @@ ALLOWED_IMPORTS = {
                      "GetFullPathNameA", "GetModuleHandleA", "GetProcAddress",
                      "GetSystemDirectoryA", "lstrcpyA"},
     "advapi32.dll": {"RegCloseKey", "RegDeleteKeyA", "RegDeleteValueA", "RegEnumKeyExA",
-                     "RegEnumValueA", "RegOpenKeyExA", "RegQueryValueExA"},
+                     "RegEnumValueA", "RegOpenKeyExA", "RegQueryInfoKeyA", "RegQueryValueExA"},
     "msvcrt.dll": {"memcmp", "memcpy", "memmove", "memset", "strcmp", "strlen"},
 }
 

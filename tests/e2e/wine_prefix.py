@@ -280,15 +280,18 @@ class WinePrefix:
     def remove(self):
         shutil.rmtree(self.path, ignore_errors=True)
 
-    def run(self, program, *args, timeout=120, view=32):
+    def run(self, program, *args, timeout=120, view=32, cwd=None):
         """Runs a program (a Windows command or a host path of a .exe) as its
-        own process, a Windows command in its 64-bit build when `view` is 64;
-        returns the CompletedProcess with stdout and stderr as bytes. The output goes through files, not pipes, so that nothing the
-        process may leave running can hold up the wait for it."""
+        own process, a Windows command in its 64-bit build when `view` is 64,
+        in the current folder `cwd` (a path on drive C:) when given; returns
+        the CompletedProcess with stdout and stderr as bytes. The output goes
+        through files, not pipes, so that nothing the process may leave
+        running can hold up the wait for it."""
         self.make_runtime_dir()
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
             loader = WINE64 if view == 64 else "wine"
             result = subprocess.run([loader, program, *args], env=self.env, timeout=timeout,
+                                    cwd=self.host_path(cwd) if cwd else None,
                                     stdin=subprocess.DEVNULL, stdout=out, stderr=err)
             out.seek(0)
             err.seek(0)

@@ -11,14 +11,17 @@ namespace {
 
 // Below the real classes root, so that links can name it in the kernel's
 // form. It stands in for HKEY_LOCAL_MACHINE, and its "Software\Classes" for
-// the machine's classes, which the run sees as HKEY_CLASSES_ROOT too: no
-// user has classes of his own there, as in every Wine prefix.
+// the machine's classes, which the run sees as HKEY_CLASSES_ROOT too. An
+// empty key of its own stands in for HKEY_CURRENT_USER: the seeds give the
+// user no classes, as on the stand-in, and the prefix's own stay untouched.
 const char kSandbox[] = "rf-fidelity";
+const char kUserSandbox[] = "rf-fidelity-user";
 const char kClasses[] = "rf-fidelity\\Software\\Classes";
 const char kClassesRootNtPath[] = "\\Registry\\Machine\\Software\\Classes";
 const char kFileRoot[] = "C:\\rf-fidelity";
 
 HKEY machine = 0;
+HKEY user = 0;
 HKEY sandbox = 0;
 std::string lastDirectory;
 
@@ -44,13 +47,15 @@ void RemoveDirectoryTree(const std::string& path) {
 void Clear() {
   RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
   RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
-  if (sandbox) RegCloseKey(sandbox);
-  if (machine) RegCloseKey(machine);
-  sandbox = 0;
-  machine = 0;
+  RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+  for (HKEY* key : {&sandbox, &machine, &user}) {
+    if (*key) RegCloseKey(*key);
+    *key = 0;
+  }
   // Link-safe and relative, key by key: the program's own tree deletion.
   RegistryKey root(HKEY_CLASSES_ROOT, "");
   root.DeleteKeyTree(kSandbox);
+  root.DeleteKeyTree(kUserSandbox);
   if (!lastDirectory.empty()) RemoveDirectoryTree(lastDirectory);
   lastDirectory.clear();
 }
@@ -62,8 +67,11 @@ Place BeginSeed(uint32_t seed) {
   RegCreateKeyExA(HKEY_CLASSES_ROOT, kClasses, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &sandbox,
                   nullptr);
   RegOpenKeyExA(HKEY_CLASSES_ROOT, kSandbox, 0, KEY_ALL_ACCESS, &machine);
+  RegCreateKeyExA(HKEY_CLASSES_ROOT, kUserSandbox, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &user,
+                  nullptr);
   RegOverridePredefKey(HKEY_CLASSES_ROOT, sandbox);
   RegOverridePredefKey(HKEY_LOCAL_MACHINE, machine);
+  RegOverridePredefKey(HKEY_CURRENT_USER, user);
   Place place{std::string(kClassesRootNtPath) + "\\" + kClasses, kFileRoot};
   CreateDirectoryA(kFileRoot, nullptr);
   place.fileRoot += "\\" + std::to_string(seed);
