@@ -65,8 +65,7 @@ void RemoveFromClassTree(ClassTree tree, RegistryKey& clsidKey) {
   char managerClsid[kNameBufferLength];
   char longPathBuffer[kNameBufferLength];
   FindClassManager(clsidKey, probeKey, nameBuffer, valueBuffer, managerClsid);
-  RemoveFilter(tree, clsidKey, probeKey, managerClsid, workKey, nameBuffer, valueBuffer,
-               longPathBuffer);
+  RemoveFilter(tree, clsidKey, probeKey, managerClsid, workKey, valueBuffer, longPathBuffer);
   // workKey, then probeKey close as they leave scope.
 }
 

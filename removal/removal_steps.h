@@ -16,9 +16,9 @@ enum class ClassTree { Machine, User };
 // names (under the long form of the path where the system gives one, and
 // only a fully qualified path), and its class key with everything below
 // it. Every key is opened as itself relative to a key of the same tree, and
-// none is walked through that is a registry link. Every key is opened with
-// `workKey`; the three buffers are the run's, each kNameBufferLength long.
-// Every failure is ignored.
+// none is walked through that is a registry link; `workKey` holds the
+// "Instance" key, then the class key. The two buffers are the run's, each
+// kNameBufferLength long. Every failure is ignored.
 void RemoveFilter(ClassTree tree, RegistryKey& clsidKey, RegistryKey& probeKey,
-                  const char* managerClsid, RegistryKey& workKey, char* nameBuffer,
-                  char* valueBuffer, char* longPathBuffer);
+                  const char* managerClsid, RegistryKey& workKey, char* valueBuffer,
+                  char* longPathBuffer);

@@ -445,6 +445,33 @@ TEST_F(HostRegistryTest, SubKeyPassEndsWhenDeletionsFailRepeatedly) {
   EXPECT_TRUE(standin::KeyExists("T\\K\\b"));
 }
 
+// Another process adds a sub-key each time the walk opens one: the walk
+// still ends, having met no more than twice the sub-keys the key had and
+// two more, and what was added meanwhile stays.
+TEST_F(HostRegistryTest, WalkEndsWhileAnotherProcessKeepsAddingSubKeys) {
+  for (int i = 0; i < 10; ++i) standin::CreateKey("T\\Doomed\\k" + std::to_string(i));
+  int added = 0;
+  standin::SetOpenHook([&added](const std::string& path) {
+    if (path != "T\\Doomed" && path.compare(0, 9, "T\\Doomed\\") == 0)
+      standin::CreateKey("T\\Doomed\\z" + std::to_string(added++));
+  });
+  EXPECT_NE(0, DeleteDoomed());
+  standin::SetOpenHook(nullptr);
+  EXPECT_LE(added, 2 * 10 + 2);
+  EXPECT_TRUE(standin::KeyExists("T\\Doomed"));
+}
+
+// A key whose sub-keys cannot be counted is not walked: it stays with
+// them all, and only its named values go.
+TEST_F(HostRegistryTest, KeyWhoseSubKeysCannotBeCountedIsNotWalked) {
+  standin::CreateKey("T\\Doomed\\a");
+  standin::CreateKey("T\\Doomed\\b");
+  standin::FailOnKey(standin::Call::RegQueryInfoKeyA, "T\\Doomed", ERROR_ACCESS_DENIED);
+  EXPECT_NE(0, DeleteDoomed());
+  EXPECT_TRUE(standin::KeyExists("T\\Doomed\\a"));
+  EXPECT_TRUE(standin::KeyExists("T\\Doomed\\b"));
+}
+
 TEST_F(HostRegistryTest, OverlongSubKeyNameEndsThePassWithMoreData) {
   standin::CreateKey("T\\Doomed\\" + std::string(300, 'L'));
   standin::CreateKey("T\\Doomed\\short");
