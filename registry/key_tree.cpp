@@ -89,7 +89,8 @@ Status KeyTreeDeletion::DeleteOpened(RegistryKey& key, int level) {
   // expected), where one vanished under it (the next was passed over), or
   // where none of those it met stayed, yet the key did (some were added
   // meanwhile). Not where sub-keys stayed: a pass re-enters their trees.
-  while (rc != ERROR_SUCCESS && allowance > 0 &&
+  // Once the allowance is spent a pass meets nothing, and that ends it.
+  while (rc != ERROR_SUCCESS &&
          (end == ERROR_SUCCESS || tally.vanished != 0 || (tally.stayed == 0 && tally.met != 0))) {
     tally.met = tally.stayed = tally.vanished = 0;
     end = DeleteAllSubKeys(key, level, 0, &tally, &allowance);

@@ -461,6 +461,22 @@ TEST_F(HostRegistryTest, WalkEndsWhileAnotherProcessKeepsAddingSubKeys) {
   EXPECT_TRUE(standin::KeyExists("T\\Doomed"));
 }
 
+// A sub-key that another process takes away makes the walk pass over the
+// next one; one more pass meets it, and no more passes follow.
+TEST_F(HostRegistryTest, VanishedSubKeyCostsOneMorePass) {
+  for (const char* name : {"a", "b", "c"}) standin::CreateKey(std::string("T\\Doomed\\") + name);
+  standin::DenyAccess("T\\Doomed\\b");
+  standin::SetOpenHook([](const std::string& path) {
+    if (path == "T\\Doomed\\a") standin::RemoveKey(path);
+  });
+  EXPECT_NE(0, DeleteDoomed());
+  standin::SetOpenHook(nullptr);
+  EXPECT_EQ("T\nT\\Doomed\nT\\Doomed\\b\n", standin::Dump());
+  // Counted: the sub-keys of "Doomed" before each of two passes, of "a"
+  // once (gone by then), and the values of "Doomed", which stays.
+  EXPECT_EQ(4u, standin::CallCount(standin::Call::RegQueryInfoKeyA));
+}
+
 // A key whose sub-keys cannot be counted is not walked: it stays with
 // them all, and only its named values go.
 TEST_F(HostRegistryTest, KeyWhoseSubKeysCannotBeCountedIsNotWalked) {
