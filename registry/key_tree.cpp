@@ -115,13 +115,12 @@ LONG KeyTreeDeletion::DeleteAllSubKeys(RegistryKey& key, int level, DWORD stopAf
   if (!stopAfter) {
     budget = Count(key.Handle(), true);
     // The whole walk meets at most twice the sub-keys the key had when it
-    // was first counted, and two more: it ends while another process keeps
-    // adding to the key, and the few changes that one makes meanwhile are
-    // still met.
-    if (allowance && *allowance == kUnset) *allowance = 2 * budget + 2;
+    // was first counted: it ends while another process keeps adding to the
+    // key, and the few changes that one makes meanwhile are still met.
+    if (allowance && *allowance == kUnset) *allowance = 2 * budget;
     if (allowance) {
       if (budget > *allowance) budget = *allowance;
-      *allowance -= budget < *allowance ? budget + 1 : *allowance;
+      *allowance -= budget;
     }
   }
   SubKeyEnumerator cursor(key.Handle());

@@ -47,8 +47,8 @@ class KeyTreeDeletion {
   // when it met `stopAfter` sub-keys without fetching again,
   // ERROR_NO_MORE_ITEMS when it ended otherwise, or the status of a fetch
   // that failed. Adds to `*tally` when given. With `allowance`, meets no
-  // more than it allows, and takes what it met and one for the pass from
-  // it; kUnset makes it twice the sub-keys the key has, and two more. The
+  // more than it allows, and takes what it may meet from it; kUnset makes
+  // it twice the sub-keys the key has. The
   // key must be held as itself (REG_OPTION_OPEN_LINK): a link held so has
   // no sub-keys, and its walk ends at once.
   LONG DeleteAllSubKeys(RegistryKey& key, int level = 0, DWORD stopAfter = 0,
