@@ -84,7 +84,11 @@ const char* CallName(Call call) {
                                        "SetFileInformationByHandle",
                                        "GetSystemDirectoryA",
                                        "GetSystemWow64DirectoryA",
-                                       "SetProcessMitigationPolicy"};
+                                       "SetProcessMitigationPolicy",
+                                       "QueryDosDeviceA",
+                                       "NtQueryObject",
+                                       "NtSetInformationFile",
+                                       "WideCharToMultiByte"};
   size_t i = static_cast<size_t>(call);
   return i < sizeof(kNames) / sizeof(kNames[0]) ? kNames[i] : "?";
 }
