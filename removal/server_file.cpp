@@ -119,12 +119,13 @@ bool DeviceNameIsPlaceOf(NtQueryObjectFunction queryObject, HANDLE file, const c
   // In the code page the path was opened in, each character as itself: a
   // character the code page lacks would otherwise take the place of a
   // similar one ("best fit"), and another file's name could read as the
-  // registered path. Cleared, so that the name ends in a terminator.
-  char nativeName[kDeviceNameLength] = {};
+  // registered path. Room for two bytes a character, as a double-byte code
+  // page may need; cleared, so that the name ends in a terminator.
+  char nativeName[2 * kDeviceNameLength] = {};
   BOOL lossy;  // written by every conversion that succeeds
   int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name.info.Name.Buffer,
                                    name.info.Name.Length / sizeof(WCHAR), nativeName,
-                                   kDeviceNameLength - 1, nullptr, &lossy);
+                                   sizeof(nativeName) - 1, nullptr, &lossy);
   if (length == 0 || lossy) return false;
   UINT deviceLength = static_cast<UINT>(std::strlen(device));
   if (!IsBelowFolder(nativeName, device, deviceLength)) return false;

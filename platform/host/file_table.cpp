@@ -327,7 +327,11 @@ HANDLE OpenExisting(const std::string& path, DWORD access) {
   if (access & DELETE) F().deleteFileNames.push_back(path);
   standin_impl::OpenFile open;
   open.key = key;
-  open.finalPath = "\\\\?\\" + standin_impl::CanonicalPath(it->second.path);
+  // A UNC path's as "\\?\UNC\server\share\...".
+  const std::string& own = it->second.path;
+  bool unc = own.size() > 1 && own[0] == '\\' && own[1] == '\\';
+  open.finalPath = unc ? "\\\\?\\UNC" + standin_impl::CanonicalPath(own.substr(1))
+                       : "\\\\?\\" + standin_impl::CanonicalPath(own);
   // As opened, short names as given, where no link led elsewhere; the
   // file's own path where one did.
   auto alias = F().shortToLong.find(UpperPath(path));
@@ -556,13 +560,18 @@ NTSTATUS WINAPI NtSetInformationFile(HANDLE file, PIO_STATUS_BLOCK status, PVOID
 // The device a drive letter ("C:") leads to, followed by two terminators,
 // as Wine gives it; the count written, both terminators included. An
 // unknown drive fails with ERROR_FILE_NOT_FOUND, a buffer too small with
-// ERROR_INSUFFICIENT_BUFFER, and neither writes anything.
+// ERROR_INSUFFICIENT_BUFFER, and neither writes anything. An injected
+// failure writes the device all the same where it fits, so that a caller
+// that reads it after a failure is caught.
 DWORD QueryDosDeviceA(LPCSTR deviceName, LPSTR targetPath, DWORD size) {
-  if (DWORD error = Gate(standin::Call::QueryDosDeviceA)) {
+  DWORD error = Gate(standin::Call::QueryDosDeviceA);
+  auto device = F().devices.find(standin_impl::Upper(deviceName ? deviceName : ""));
+  if (error) {
+    if (device != F().devices.end() && targetPath && size > device->second.size() + 1)
+      std::memcpy(targetPath, device->second.c_str(), device->second.size() + 1);
     SetLastError(error);
     return 0;
   }
-  auto device = F().devices.find(standin_impl::Upper(deviceName ? deviceName : ""));
   if (device == F().devices.end()) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return 0;
@@ -590,9 +599,12 @@ DWORD GetFullPathNameA(LPCSTR fileName, DWORD bufferLength, LPSTR buffer, LPSTR*
   std::string path = fileName;
   for (char& c : path)
     if (c == '/') c = '\\';
-  if (path.size() < 2 || path[1] != ':') path = "C:" + (path[0] == '\\' ? path : "\\" + path);
+  // A UNC path ("\\\\server\\share\\..."): its two separators stay.
+  bool unc = path.size() > 1 && path[0] == '\\' && path[1] == '\\';
+  if (!unc && (path.size() < 2 || path[1] != ':'))
+    path = "C:" + (path[0] == '\\' ? path : "\\" + path);
   std::vector<std::string> parts;
-  size_t start = 3;
+  size_t start = unc ? 2 : 3;
   while (start <= path.size()) {
     size_t end = path.find('\\', start);
     if (end == std::string::npos) end = path.size();
@@ -604,10 +616,11 @@ DWORD GetFullPathNameA(LPCSTR fileName, DWORD bufferLength, LPSTR buffer, LPSTR*
     }
     start = end + 1;
   }
-  std::string full = path.substr(0, 2);
+  std::string full = unc ? "" : path.substr(0, 2);
   for (const std::string& part : parts) full += "\\" + part;
   if (parts.empty()) full += "\\";
   full = standin_impl::CanonicalPath(full);
+  if (unc) full = "\\" + full;
   DWORD length = standin_impl::ReturnPath(full, buffer, bufferLength);
   if (error) {
     SetLastError(error);

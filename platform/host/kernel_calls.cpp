@@ -4,6 +4,7 @@
 
 #include "platform/host/kernel_calls.h"
 
+#include <algorithm>
 #include <cstring>
 #include <set>
 #include <string>
@@ -134,15 +135,12 @@ LPSTR lstrcpyA(LPSTR destination, LPCSTR source) {
 // byte. Of the others, U+0100 and U+0101 have a best fit ("A", "a", as
 // Windows-1252 has under Wine); every other one, and those two with
 // WC_NO_BEST_FIT_CHARS, become the default character "?". Only CP_ACP is
-// modelled. A buffer too small fails with ERROR_INSUFFICIENT_BUFFER after
-// what fits is written, so that a caller that reads it after a failure is
-// caught.
+// modelled. A buffer too small fails with ERROR_INSUFFICIENT_BUFFER, and an
+// injected failure fails, after what fits is written and `usedDefault` is
+// set, so that a caller that reads them after a failure is caught.
 int WideCharToMultiByte(UINT codePage, DWORD flags, const WCHAR* wide, int wideLength, LPSTR narrow,
                         int narrowSize, LPCSTR defaultChar, LPBOOL usedDefault) {
-  if (DWORD error = standin_impl::Gate(standin::Call::WideCharToMultiByte)) {
-    lastError = error;
-    return 0;
-  }
+  DWORD injected = standin_impl::Gate(standin::Call::WideCharToMultiByte);
   if (codePage != CP_ACP || !wide || wideLength == 0 || narrowSize < 0 || defaultChar ||
       (flags & ~static_cast<DWORD>(WC_NO_BEST_FIT_CHARS))) {
     lastError = ERROR_INVALID_PARAMETER;
@@ -170,13 +168,13 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, const WCHAR* wide, int wideL
     }
   }
   if (usedDefault) *usedDefault = usedDefaultChar;
-  if (narrowSize == 0) return static_cast<int>(out.size());
-  if (out.size() > static_cast<size_t>(narrowSize)) {
-    std::memcpy(narrow, out.data(), static_cast<size_t>(narrowSize));
-    lastError = ERROR_INSUFFICIENT_BUFFER;
+  if (narrowSize == 0 && !injected) return static_cast<int>(out.size());
+  if (narrow)
+    std::memcpy(narrow, out.data(), std::min(out.size(), static_cast<size_t>(narrowSize)));
+  if (injected || out.size() > static_cast<size_t>(narrowSize)) {
+    lastError = injected ? injected : ERROR_INSUFFICIENT_BUFFER;
     return 0;
   }
-  std::memcpy(narrow, out.data(), out.size());
   return static_cast<int>(out.size());
 }
 

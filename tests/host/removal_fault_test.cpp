@@ -564,6 +564,7 @@ struct RedirectionCase {
     kWow64FolderFillingTheBuffer,
     kWow64FolderPastTheBuffer,
     kDriveUnknown,            // QueryDosDeviceA knows no "C:"
+    kDriveQueryFails,         // QueryDosDeviceA fails all the same
     kDeviceFillingTheBuffer,  // a device name of 258 characters
     kDevicePastTheBuffer,     // 259
     kNameConversionFails,     // WideCharToMultiByte
@@ -618,6 +619,8 @@ TEST_P(RedirectionTest, DeletesOnlyTheFileTheRegistrationNames) {
                       static_cast<DWORD>(STATUS_INFO_LENGTH_MISMATCH));
   }
   if (c.system == RedirectionCase::kDriveUnknown) standin::SetDriveDevice("C:", "");
+  if (c.system == RedirectionCase::kDriveQueryFails)
+    standin::FailCall(standin::Call::QueryDosDeviceA, 1, ERROR_NOT_ENOUGH_MEMORY);
   if (c.system == RedirectionCase::kDeviceFillingTheBuffer)
     standin::SetDriveDevice("C:", "\\Device\\" + std::string(250, 'v'));
   if (c.system == RedirectionCase::kDevicePastTheBuffer)
@@ -694,6 +697,10 @@ const RedirectionCase kFolderCases[] = {
     {"folder made a link to a name beyond the code page", "C:\\Vendor\\Lab\\filter.ax",
      std::string(kBestFitFolder) + "\\filter.ax", "C:\\Vendor\\Lab", kBestFitFolder, "",
      RedirectionCase::kAll, RedirectionCase::kStays},
+    // Its final path is "\\?\UNC\server\share\filter.ax"; no drive
+    // letter leads to its device.
+    {"UNC path", "\\\\server\\share\\filter.ax", "\\\\server\\share\\filter.ax", "", "", "",
+     RedirectionCase::kAll, RedirectionCase::kStays},
     {"dots in the path", "C:/Vendor/Sub/../Sub/./filter.ax.", kVendorServer, "", "", "",
      RedirectionCase::kAll, RedirectionCase::kGoes},
     {"drive letter in lower case", "c:\\Vendor\\Sub\\filter.ax", kVendorServer, "", "", "",
@@ -742,6 +749,8 @@ const RedirectionCase kFolderCases[] = {
      RedirectionCase::kStays},
     {"drive without a device", kVendorServer, kVendorServer, "", "", "",
      RedirectionCase::kDriveUnknown, RedirectionCase::kGoesWithFinalPathOnly},
+    {"device of the drive unknown", kVendorServer, kVendorServer, "", "", "",
+     RedirectionCase::kDriveQueryFails, RedirectionCase::kGoesWithFinalPathOnly},
     {"device name filling the buffer", kVendorServer, kVendorServer, "", "", "",
      RedirectionCase::kDeviceFillingTheBuffer, RedirectionCase::kGoes},
     {"device name past the buffer", kVendorServer, kVendorServer, "", "", "",
