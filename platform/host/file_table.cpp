@@ -24,11 +24,13 @@ struct FileEntry {
 };
 
 // An open file handle: the file it was opened on (its key), the path its
-// final path reports, the rights it holds and whether the file goes when
-// it closes. A handle of CREATE_ALWAYS has an empty key.
+// final path reports, the path as it was opened (after the links on the
+// way), the rights it holds and whether the file goes when it closes. A
+// handle of CREATE_ALWAYS has an empty key.
 struct OpenFile {
   std::string key;
   std::string finalPath;
+  std::string openedPath;
   DWORD access = 0;
   bool deletePending = false;
 };
@@ -43,6 +45,8 @@ struct FileTable {
   std::vector<std::string> deleteFileNames;        // names asked for deletion
   std::string systemDirectory = "C:\\Windows\\System32";
   std::string wow64Directory;  // empty: a 32-bit system
+  std::map<std::string, std::string> devices{
+      {"C:", "\\Device\\HarddiskVolume1"}};  // upper drive -> device
 };
 
 FileTable& F() {
@@ -323,7 +327,16 @@ HANDLE OpenExisting(const std::string& path, DWORD access) {
   if (access & DELETE) F().deleteFileNames.push_back(path);
   standin_impl::OpenFile open;
   open.key = key;
-  open.finalPath = "\\\\?\\" + standin_impl::CanonicalPath(it->second.path);
+  // A UNC path's as "\\?\UNC\server\share\...".
+  const std::string& own = it->second.path;
+  bool unc = own.size() > 1 && own[0] == '\\' && own[1] == '\\';
+  open.finalPath = unc ? "\\\\?\\UNC" + standin_impl::CanonicalPath(own.substr(1))
+                       : "\\\\?\\" + standin_impl::CanonicalPath(own);
+  // As opened, short names as given, where no link led elsewhere; the
+  // file's own path where one did.
+  auto alias = F().shortToLong.find(UpperPath(path));
+  std::string named = alias == F().shortToLong.end() ? path : alias->second;
+  open.openedPath = standin_impl::CanonicalPath(UpperPath(named) == key ? path : it->second.path);
   open.access = access;
   return NewFileHandle(std::move(open));
 }
@@ -434,6 +447,145 @@ BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS informati
   return TRUE;
 }
 
+namespace {
+
+// The wide characters of a path: each byte its Latin-1 character, a UTF-8
+// sequence of two or three bytes the one character it encodes.
+std::vector<WCHAR> WideOf(const std::string& text) {
+  std::vector<WCHAR> wide;
+  for (size_t i = 0; i < text.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    auto follows = [&](size_t n) {
+      for (size_t k = 1; k <= n; ++k)
+        if (i + k >= text.size() || (static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
+          return false;
+      return true;
+    };
+    if ((c & 0xE0) == 0xC0 && follows(1)) {
+      wide.push_back(static_cast<WCHAR>(((c & 0x1F) << 6) | (text[i + 1] & 0x3F)));
+      i += 1;
+    } else if ((c & 0xF0) == 0xE0 && follows(2)) {
+      wide.push_back(static_cast<WCHAR>(((c & 0x0F) << 12) | ((text[i + 1] & 0x3F) << 6) |
+                                        (text[i + 2] & 0x3F)));
+      i += 2;
+    } else {
+      wide.push_back(c);
+    }
+  }
+  return wide;
+}
+
+// The name of an open file on its device: the device of its drive, then
+// the path as it was opened. Empty where its drive has no device.
+std::vector<WCHAR> DeviceNameOf(const standin_impl::OpenFile& open) {
+  auto device = F().devices.find(standin_impl::Upper(open.openedPath.substr(0, 2)));
+  if (device == F().devices.end()) return {};
+  return WideOf(device->second + open.openedPath.substr(2));
+}
+
+// Writes `name` into `information` of `length` bytes as an
+// OBJECT_NAME_INFORMATION, the characters and a terminator right after
+// the header; false when they do not fit.
+bool WriteObjectName(const std::vector<WCHAR>& name, PVOID information, ULONG length) {
+  size_t size = sizeof(OBJECT_NAME_INFORMATION) + (name.size() + 1) * sizeof(WCHAR);
+  if (!information || length < size) return false;
+  auto* info = static_cast<OBJECT_NAME_INFORMATION*>(information);
+  info->Name.Buffer = reinterpret_cast<WCHAR*>(info + 1);
+  info->Name.Length = static_cast<USHORT>(name.size() * sizeof(WCHAR));
+  info->Name.MaximumLength = static_cast<USHORT>(info->Name.Length + sizeof(WCHAR));
+  std::memcpy(info->Name.Buffer, name.data(), name.size() * sizeof(WCHAR));
+  info->Name.Buffer[name.size()] = 0;
+  return true;
+}
+
+}  // namespace
+
+// Only ObjectNameInformation of a file handle is modelled: the device of
+// its drive, then its path as it was opened, after every link on the way
+// (the file's own path where a link led elsewhere, short names kept where
+// none did), as on Windows. Wine reports "\??\C:\..." in its place
+// (platform/host/README.md). A buffer too small for the header fails with
+// STATUS_INFO_LENGTH_MISMATCH, one too small for the name and its
+// terminator with STATUS_BUFFER_OVERFLOW; neither writes anything, and
+// both report the size needed, as Wine does. An injected failure writes
+// the name all the same where it fits, so that a caller that reads it
+// after a failure is caught.
+NTSTATUS WINAPI NtQueryObject(HANDLE object, OBJECT_INFORMATION_CLASS kind, PVOID information,
+                              ULONG length, PULONG returnLength) {
+  standin_impl::OpenFile* open = OpenFileOf(object);
+  if (DWORD error = Gate(standin::Call::NtQueryObject)) {
+    if (open && !open->key.empty()) WriteObjectName(DeviceNameOf(*open), information, length);
+    return static_cast<NTSTATUS>(error);
+  }
+  if (!open || open->key.empty()) return STATUS_INVALID_HANDLE;
+  if (kind != ObjectNameInformation) return STATUS_INVALID_PARAMETER;
+  std::vector<WCHAR> name = DeviceNameOf(*open);
+  if (name.empty()) return STATUS_INVALID_HANDLE;
+  ULONG size = static_cast<ULONG>(sizeof(OBJECT_NAME_INFORMATION) + (name.size() + 1) * 2);
+  if (returnLength) *returnLength = size;
+  if (length < sizeof(OBJECT_NAME_INFORMATION)) return STATUS_INFO_LENGTH_MISMATCH;
+  if (!WriteObjectName(name, information, length)) return STATUS_BUFFER_OVERFLOW;
+  return STATUS_SUCCESS;
+}
+
+// Only FileDispositionInformation is modelled, as SetFileInformationByHandle
+// models FileDispositionInfo, with the native results Wine gives: a handle
+// without DELETE access STATUS_ACCESS_DENIED, a file that refuses deletion
+// (read-only, a loaded module) STATUS_CANNOT_DELETE. The status block
+// receives the result.
+NTSTATUS WINAPI NtSetInformationFile(HANDLE file, PIO_STATUS_BLOCK status, PVOID information,
+                                     ULONG length, FILE_INFORMATION_CLASS kind) {
+  NTSTATUS result = static_cast<NTSTATUS>(Gate(standin::Call::NtSetInformationFile));
+  standin_impl::OpenFile* open = OpenFileOf(file);
+  if (result == STATUS_SUCCESS) {
+    if (!open || open->key.empty()) {
+      result = STATUS_INVALID_HANDLE;
+    } else if (kind != FileDispositionInformation || !information || !status) {
+      result = STATUS_INVALID_PARAMETER;
+    } else if (length < sizeof(FILE_DISPOSITION_INFO)) {
+      result = STATUS_INFO_LENGTH_MISMATCH;
+    } else if (!(open->access & DELETE)) {
+      result = STATUS_ACCESS_DENIED;
+    } else {
+      auto it = F().files.find(open->key);
+      if (it != F().files.end() && it->second.deleteError) result = STATUS_CANNOT_DELETE;
+    }
+  }
+  if (status) status->Status = result;
+  if (result == STATUS_SUCCESS)
+    open->deletePending = static_cast<FILE_DISPOSITION_INFO*>(information)->DeleteFile != 0;
+  return result;
+}
+
+// The device a drive letter ("C:") leads to, followed by two terminators,
+// as Wine gives it; the count written, both terminators included. An
+// unknown drive fails with ERROR_FILE_NOT_FOUND, a buffer too small with
+// ERROR_INSUFFICIENT_BUFFER, and neither writes anything. An injected
+// failure writes the device all the same where it fits, so that a caller
+// that reads it after a failure is caught.
+DWORD QueryDosDeviceA(LPCSTR deviceName, LPSTR targetPath, DWORD size) {
+  DWORD error = Gate(standin::Call::QueryDosDeviceA);
+  auto device = F().devices.find(standin_impl::Upper(deviceName ? deviceName : ""));
+  if (error) {
+    if (device != F().devices.end() && targetPath && size > device->second.size() + 1)
+      std::memcpy(targetPath, device->second.c_str(), device->second.size() + 1);
+    SetLastError(error);
+    return 0;
+  }
+  if (device == F().devices.end()) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return 0;
+  }
+  DWORD count = static_cast<DWORD>(device->second.size() + 2);
+  if (!targetPath || size < count) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  std::memcpy(targetPath, device->second.c_str(), count - 1);
+  targetPath[count - 1] = 0;
+  return count;
+}
+
 // The full path as the system makes it: relative to the stand-in's current
 // folder, the root of C: (which is also the current folder of the drive C:
 // that "C:name" reads), with "." and ".." taken away and the rest read as
@@ -448,11 +600,14 @@ DWORD GetFullPathNameA(LPCSTR fileName, DWORD bufferLength, LPSTR buffer, LPSTR*
   std::string path = fileName;
   for (char& c : path)
     if (c == '/') c = '\\';
-  if (path.size() < 2 || path[1] != ':') path = "C:" + (path[0] == '\\' ? path : "\\" + path);
+  // A UNC path ("\\\\server\\share\\..."): its two separators stay.
+  bool unc = path.size() > 1 && path[0] == '\\' && path[1] == '\\';
+  if (!unc && (path.size() < 2 || path[1] != ':'))
+    path = "C:" + (path[0] == '\\' ? path : "\\" + path);
   // "C:name": the drive's current folder, its root here.
-  if (path.size() == 2 || path[2] != '\\') path.insert(2, "\\");
+  if (!unc && (path.size() == 2 || path[2] != '\\')) path.insert(2, "\\");
   std::vector<std::string> parts;
-  size_t start = 3;
+  size_t start = unc ? 2 : 3;
   while (start <= path.size()) {
     size_t end = path.find('\\', start);
     if (end == std::string::npos) end = path.size();
@@ -464,10 +619,11 @@ DWORD GetFullPathNameA(LPCSTR fileName, DWORD bufferLength, LPSTR buffer, LPSTR*
     }
     start = end + 1;
   }
-  std::string full = path.substr(0, 2);
+  std::string full = unc ? "" : path.substr(0, 2);
   for (const std::string& part : parts) full += "\\" + part;
   if (parts.empty()) full += "\\";
   full = standin_impl::CanonicalPath(full);
+  if (unc) full = "\\" + full;
   DWORD length = standin_impl::ReturnPath(full, buffer, bufferLength);
   if (error) {
     SetLastError(error);
@@ -514,6 +670,14 @@ void LinkFolder(const std::string& path, const std::string& target) {
   standin_impl::FileEntry& entry = f.files[key];
   entry.path = path;
   entry.directory = true;
+}
+
+void SetDriveDevice(const std::string& drive, const std::string& device) {
+  std::string key = standin_impl::Upper(drive);
+  if (device.empty())
+    F().devices.erase(key);
+  else
+    F().devices[key] = device;
 }
 
 void SetSystemFolders(const std::string& system, const std::string& wow64) {

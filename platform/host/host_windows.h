@@ -10,10 +10,15 @@ typedef uint32_t DWORD;
 typedef unsigned int UINT;
 typedef size_t SIZE_T;
 typedef uint8_t BOOLEAN;
+typedef uint16_t USHORT;
+typedef uint16_t WCHAR;
 typedef int32_t LONG;
 typedef uint32_t ULONG;
+typedef ULONG* PULONG;
+typedef uintptr_t ULONG_PTR;
 typedef LONG LSTATUS;
 typedef int BOOL;
+typedef BOOL* LPBOOL;
 typedef uint8_t BYTE;
 typedef char CHAR;
 typedef uint32_t REGSAM;
@@ -23,6 +28,7 @@ typedef const BYTE* LPCBYTE;
 typedef char* LPSTR;
 typedef const char* LPCSTR;
 typedef void* LPVOID;
+typedef void* PVOID;
 
 struct HKEY__;
 typedef HKEY__* HKEY;
@@ -33,6 +39,31 @@ typedef intptr_t (*FARPROC)();
 typedef void* HANDLE;
 // The native calls' result: 0 for success, the top two bits set for an error.
 typedef LONG NTSTATUS;
+// A counted wide string, as the native calls give names.
+typedef struct _UNICODE_STRING {
+  USHORT Length;  // in bytes, without a terminator
+  USHORT MaximumLength;
+  WCHAR* Buffer;
+} UNICODE_STRING;
+typedef struct _OBJECT_NAME_INFORMATION {
+  UNICODE_STRING Name;
+} OBJECT_NAME_INFORMATION;
+typedef struct _IO_STATUS_BLOCK {
+  union {
+    NTSTATUS Status;
+    PVOID Pointer;
+  };
+  ULONG_PTR Information;
+} IO_STATUS_BLOCK, *PIO_STATUS_BLOCK;
+// Only the classes the program asks for keep their places.
+typedef enum _OBJECT_INFORMATION_CLASS {
+  ObjectBasicInformation,
+  ObjectNameInformation
+} OBJECT_INFORMATION_CLASS;
+typedef enum _FILE_INFORMATION_CLASS {
+  FileDirectoryInformation = 1,
+  FileDispositionInformation = 13
+} FILE_INFORMATION_CLASS;
 struct SECURITY_ATTRIBUTES;
 typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 
@@ -61,6 +92,7 @@ typedef FILETIME* PFILETIME;
 #define ERROR_SHARING_VIOLATION 32L
 #define ERROR_INVALID_PARAMETER 87L
 #define ERROR_CALL_NOT_IMPLEMENTED 120L
+#define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_INVALID_NAME 123L
 #define ERROR_MOD_NOT_FOUND 126L
 #define ERROR_PROC_NOT_FOUND 127L
@@ -74,8 +106,12 @@ typedef FILETIME* PFILETIME;
 #define ERROR_CANT_RESOLVE_FILENAME 1921L
 
 #define STATUS_SUCCESS ((NTSTATUS)0x00000000L)
+#define STATUS_BUFFER_OVERFLOW ((NTSTATUS)0x80000005L)
+#define STATUS_INFO_LENGTH_MISMATCH ((NTSTATUS)0xC0000004L)
 #define STATUS_INVALID_HANDLE ((NTSTATUS)0xC0000008L)
+#define STATUS_INVALID_PARAMETER ((NTSTATUS)0xC000000DL)
 #define STATUS_ACCESS_DENIED ((NTSTATUS)0xC0000022L)
+#define STATUS_SHARING_VIOLATION ((NTSTATUS)0xC0000043L)
 #define STATUS_CANNOT_DELETE ((NTSTATUS)0xC0000121L)
 #define STATUS_KEY_DELETED ((NTSTATUS)0xC000017CL)
 
@@ -91,6 +127,8 @@ typedef FILETIME* PFILETIME;
 #define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000
 #define FILE_NAME_NORMALIZED 0x0
 #define VOLUME_NAME_DOS 0x0
+#define CP_ACP 0
+#define WC_NO_BEST_FIT_CHARS 0x00000400
 
 typedef enum _FILE_INFO_BY_HANDLE_CLASS {
   FileBasicInfo,
@@ -171,6 +209,10 @@ LONG RegQueryInfoKeyA(HKEY key, LPSTR keyClass, LPDWORD classLength, LPDWORD res
 // Native calls, exported by "ntdll" and found there with GetProcAddress.
 NTSTATUS WINAPI NtDeleteKey(HANDLE key);
 ULONG WINAPI RtlNtStatusToDosError(NTSTATUS status);
+NTSTATUS WINAPI NtQueryObject(HANDLE object, OBJECT_INFORMATION_CLASS kind, PVOID information,
+                              ULONG length, PULONG returnLength);
+NTSTATUS WINAPI NtSetInformationFile(HANDLE file, PIO_STATUS_BLOCK status, PVOID information,
+                                     ULONG length, FILE_INFORMATION_CLASS kind);
 
 // Kernel.
 HMODULE GetModuleHandleA(LPCSTR moduleName);
@@ -184,6 +226,9 @@ DWORD GetFinalPathNameByHandleA(HANDLE file, LPSTR filePath, DWORD bufferLength,
 BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS informationClass,
                                 LPVOID information, DWORD bufferSize);
 UINT GetSystemDirectoryA(LPSTR buffer, UINT size);
+DWORD QueryDosDeviceA(LPCSTR deviceName, LPSTR targetPath, DWORD size);
+int WideCharToMultiByte(UINT codePage, DWORD flags, const WCHAR* wide, int wideLength, LPSTR narrow,
+                        int narrowSize, LPCSTR defaultChar, LPBOOL usedDefault);
 UINT GetSystemWow64DirectoryA(LPSTR buffer, UINT size);
 BOOL SetProcessMitigationPolicy(PROCESS_MITIGATION_POLICY policy, LPVOID buffer, SIZE_T length);
 HANDLE CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security,

@@ -1,9 +1,10 @@
 // The stand-in's module calls, the process's mitigation policies, the
-// thread's last error, the fold of a native result into an error code, and
-// lstrcpyA.
+// thread's last error, the fold of a native result into an error code,
+// lstrcpyA and the conversion of wide characters to the code page.
 
 #include "platform/host/kernel_calls.h"
 
+#include <algorithm>
 #include <cstring>
 #include <set>
 #include <string>
@@ -57,6 +58,8 @@ FARPROC NtdllFunction(const std::string& name) {
   if (K().missing.count(name)) return nullptr;
   if (name == "NtDeleteKey") return AsProc(&NtDeleteKey);
   if (name == "RtlNtStatusToDosError") return AsProc(&RtlNtStatusToDosError);
+  if (name == "NtQueryObject") return AsProc(&NtQueryObject);
+  if (name == "NtSetInformationFile") return AsProc(&NtSetInformationFile);
   return nullptr;
 }
 
@@ -128,6 +131,53 @@ LPSTR lstrcpyA(LPSTR destination, LPCSTR source) {
   return destination;
 }
 
+// The stand-in's code page is Latin-1: units up to U+00FF are their own
+// byte. Of the others, U+0100 and U+0101 have a best fit ("A", "a", as
+// Windows-1252 has under Wine); every other one, and those two with
+// WC_NO_BEST_FIT_CHARS, become the default character "?". Only CP_ACP is
+// modelled. A buffer too small fails with ERROR_INSUFFICIENT_BUFFER, and an
+// injected failure fails, after what fits is written and `usedDefault` is
+// set, so that a caller that reads them after a failure is caught.
+int WideCharToMultiByte(UINT codePage, DWORD flags, const WCHAR* wide, int wideLength, LPSTR narrow,
+                        int narrowSize, LPCSTR defaultChar, LPBOOL usedDefault) {
+  DWORD injected = standin_impl::Gate(standin::Call::WideCharToMultiByte);
+  if (codePage != CP_ACP || !wide || wideLength == 0 || narrowSize < 0 || defaultChar ||
+      (flags & ~static_cast<DWORD>(WC_NO_BEST_FIT_CHARS))) {
+    lastError = ERROR_INVALID_PARAMETER;
+    return 0;
+  }
+  size_t units = 0;
+  if (wideLength < 0) {
+    while (wide[units]) ++units;
+    ++units;  // the terminator is converted too
+  } else {
+    units = static_cast<size_t>(wideLength);
+  }
+  std::string out;
+  bool usedDefaultChar = false;
+  for (size_t i = 0; i < units; ++i) {
+    WCHAR unit = wide[i];
+    bool bestFit = !(flags & WC_NO_BEST_FIT_CHARS) && (unit == 0x100 || unit == 0x101);
+    if (unit <= 0xFF) {
+      out += static_cast<char>(unit);
+    } else if (bestFit) {
+      out += unit == 0x100 ? 'A' : 'a';
+    } else {
+      out += '?';
+      usedDefaultChar = true;
+    }
+  }
+  if (usedDefault) *usedDefault = usedDefaultChar;
+  if (narrowSize == 0 && !injected) return static_cast<int>(out.size());
+  if (narrow)
+    std::memcpy(narrow, out.data(), std::min(out.size(), static_cast<size_t>(narrowSize)));
+  if (injected || out.size() > static_cast<size_t>(narrowSize)) {
+    lastError = injected ? injected : ERROR_INSUFFICIENT_BUFFER;
+    return 0;
+  }
+  return static_cast<int>(out.size());
+}
+
 DWORD GetLastError() { return lastError; }
 void SetLastError(DWORD error) { lastError = error; }
 
@@ -145,7 +195,11 @@ void SetLongPathFunctionPresent(bool present) {
 }
 
 // The same set of missing functions: no name is both ntdll's and kernel32's.
-void SetNtDeleteKeyPresent(bool present) { SetKernel32FunctionPresent("NtDeleteKey", present); }
+void SetNtdllFunctionPresent(const std::string& name, bool present) {
+  SetKernel32FunctionPresent(name, present);
+}
+
+void SetNtDeleteKeyPresent(bool present) { SetNtdllFunctionPresent("NtDeleteKey", present); }
 
 const std::vector<std::pair<DWORD, DWORD>>& MitigationPolicies() { return K().policies; }
 

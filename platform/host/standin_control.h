@@ -41,6 +41,10 @@ enum class Call {
   GetSystemWow64DirectoryA,
   SetProcessMitigationPolicy,
   RegQueryInfoKeyA,
+  QueryDosDeviceA,
+  NtQueryObject,         // its faults' `error` is the NTSTATUS it returns
+  NtSetInformationFile,  // the same
+  WideCharToMultiByte,
   Count
 };
 
@@ -151,6 +155,10 @@ void SetLongPathFunctionPresent(bool present);
 // Whether GetProcAddress finds NtDeleteKey in "ntdll" (RtlNtStatusToDosError
 // is always there).
 void SetNtDeleteKeyPresent(bool present);
+// Whether GetProcAddress finds `name` in "ntdll": NtDeleteKey, NtQueryObject,
+// NtSetInformationFile. All are present after Reset, as on every system
+// since Windows NT.
+void SetNtdllFunctionPresent(const std::string& name, bool present);
 // Whether GetProcAddress finds `name` in "kernel32": GetLongPathNameA,
 // GetFinalPathNameByHandleA, SetFileInformationByHandle,
 // GetSystemWow64DirectoryA, SetProcessMitigationPolicy. All are present
@@ -164,8 +172,17 @@ const std::vector<std::pair<DWORD, DWORD>>& MitigationPolicies();
 // a 32-bit system (the default, with "C:\Windows\System32").
 void SetSystemFolders(const std::string& system, const std::string& wow64);
 
+// The device that QueryDosDeviceA reports for `drive` ("C:", any letter
+// case) and that NtQueryObject puts before the path of a file on it; an
+// empty `device` takes the drive away. After Reset, "C:" is
+// "\\Device\\HarddiskVolume1" and no other drive exists.
+void SetDriveDevice(const std::string& drive, const std::string& device);
+
 // File table. Paths compare without regard to letter case. Every file call
-// and control below follows folder links above a path's last level.
+// and control below follows folder links above a path's last level. A
+// path's bytes are characters of the stand-in's code page (Latin-1), but a
+// UTF-8 sequence in it stands for one character beyond the code page, as a
+// native name holds it (NtQueryObject).
 void AddFile(const std::string& path);
 // Replaces the folder at `path`, and everything below it, with a link to
 // the folder `target`, as a junction or a symbolic link would: a path

@@ -85,7 +85,11 @@ const char* CallName(Call call) {
                                        "GetSystemDirectoryA",
                                        "GetSystemWow64DirectoryA",
                                        "SetProcessMitigationPolicy",
-                                       "RegQueryInfoKeyA"};
+                                       "RegQueryInfoKeyA",
+                                       "QueryDosDeviceA",
+                                       "NtQueryObject",
+                                       "NtSetInformationFile",
+                                       "WideCharToMultiByte"};
   size_t i = static_cast<size_t>(call);
   return i < sizeof(kNames) / sizeof(kNames[0]) ? kNames[i] : "?";
 }

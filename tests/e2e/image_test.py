@@ -27,9 +27,9 @@ MAX_SIZE = 16 * 1024
 # at run time, since Windows 95 and NT 4 lack it. So are RegDeleteTreeA and
 # RegDeleteKeyExA, which Windows XP lacks, and RUN_TIME_ONLY.
 ALLOWED_IMPORTS = {
-    "kernel32.dll": {"CloseHandle", "CreateFileA", "DeleteFileA", "ExitProcess",
-                     "GetFullPathNameA", "GetModuleHandleA", "GetProcAddress",
-                     "GetSystemDirectoryA", "lstrcpyA"},
+    "kernel32.dll": {"CloseHandle", "CreateFileA", "ExitProcess", "GetFullPathNameA",
+                     "GetModuleHandleA", "GetProcAddress", "GetSystemDirectoryA",
+                     "QueryDosDeviceA", "WideCharToMultiByte", "lstrcpyA"},
     "advapi32.dll": {"RegCloseKey", "RegDeleteKeyA", "RegDeleteValueA", "RegEnumKeyExA",
                      "RegEnumValueA", "RegOpenKeyExA", "RegQueryInfoKeyA", "RegQueryValueExA"},
     "msvcrt.dll": {"memcmp", "memcpy", "memmove", "memset", "strcmp", "strlen"},

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/host/standin_control.h"
@@ -20,9 +21,10 @@ namespace {
 using test_support::FileExists;
 using test_support::KeyExists;
 
-// A system older than the deletion through a checked handle: Windows XP,
-// and before it (where GetLongPathNameA may be missing too).
-void WithoutHandleDeletion() {
+// Windows XP: kernel32 without the final path and the file information by
+// handle; the handle's name comes from ntdll's NtQueryObject, and the file
+// goes through NtSetInformationFile.
+void AsOnWindowsXp() {
   standin::SetKernel32FunctionPresent("GetFinalPathNameByHandleA", false);
   standin::SetKernel32FunctionPresent("SetFileInformationByHandle", false);
 }
@@ -71,7 +73,7 @@ TEST_F(HostRemovalTest, NoClassManagerAnywhere) {
 
 TEST_F(HostRemovalTest, WithoutLongPathFunctionTheStoredPathIsDeleted) {
   standin::SetLongPathFunctionPresent(false);
-  WithoutHandleDeletion();
+  AsOnWindowsXp();
   RegisterManager(ClassManagerName);
   RegisterInstanceEntry();
   RegisterClassKey();
@@ -86,9 +88,10 @@ TEST_F(HostRemovalTest, WithoutLongPathFunctionTheStoredPathIsDeleted) {
 }
 
 // Where the final path can be checked, the short form's file stays: its
-// final path is the long form (ServerPathLengthTest).
+// final path is the long form (ServerPathLengthTest). On Windows XP the
+// name on the device is the name as opened.
 TEST_F(HostRemovalTest, LongFormTooLongForTheBufferFallsBackToTheStoredPath) {
-  WithoutHandleDeletion();
+  AsOnWindowsXp();
   RegisterManager(ClassManagerName);
   RegisterInstanceEntry();
   RegisterClassKey();
@@ -633,7 +636,7 @@ struct ServerPathCase {
   // kCheckedByStoredName: opened by the stored name, whose final path
   // differs, and left.
   enum { kNothing, kByStoredName, kByLongName, kCheckedByStoredName } deleted;
-  bool handleDeletion = true;  // false: Windows XP, DeleteFileA
+  bool finalPath = true;  // false: Windows XP, the name on the device
 };
 
 class ServerPathLengthTest : public HostRemovalTest,
@@ -642,7 +645,7 @@ class ServerPathLengthTest : public HostRemovalTest,
 TEST_P(ServerPathLengthTest, DeletesOnlyAPathThatFitsAndPrefersTheLongForm) {
   const ServerPathCase& c = GetParam();
   standin::SetLongPathFunctionPresent(c.longPathFunction);
-  if (!c.handleDeletion) WithoutHandleDeletion();
+  if (!c.finalPath) AsOnWindowsXp();
   RegisterManager(ClassManagerName);
   RegisterInstanceEntry();
   RegisterClassKey();
@@ -687,13 +690,16 @@ INSTANTIATE_TEST_SUITE_P(
         ServerPathCase{"XP, stored 259", 259, 0, true, ServerPathCase::kByStoredName, false},
         ServerPathCase{"XP, stored 260", 260, 0, true, ServerPathCase::kNothing, false},
         ServerPathCase{"XP, long form 259", 0, 259, true, ServerPathCase::kByLongName, false},
+        // Opened by its short form, which its name on the device keeps.
         ServerPathCase{"XP, long form 260", 0, 260, true, ServerPathCase::kByStoredName, false}));
 
 // The server file where a folder of its registered path leads elsewhere: a
 // junction or link that a user put there, or WOW64's own redirection of
 // the system folder for a 32-bit process. Only the file the registration
 // names, or the one WOW64 puts in its place, may go; the redirection guard
-// is asked for once in every run where the system has it.
+// is asked for once in every run where the system has it. Every row runs
+// twice: checked by the final path (Vista and later) and by the name on
+// the device (Windows XP).
 struct RedirectionCase {
   const char* label;
   std::string registered;    // the server path as registered
@@ -703,26 +709,35 @@ struct RedirectionCase {
   std::string wow64;  // the 32-bit system folder, empty on a 32-bit system
   enum {
     kAll,
-    kWithoutHandleDeletion,
+    kWithoutHandleChecks,  // neither the final path nor the name on the device
     kWithoutWow64Directory,
     kWithoutGuard,
     kGuardRefused,
-    kFinalPathFails,
+    kHandlePathFails,  // the final path, or the name on the device
     kFullPathFails,
     kSystemFolderUnknown,
     kSystemFolderFillingTheBuffer,  // 259 characters
     kSystemFolderPastTheBuffer,     // 260 characters
     kWow64FolderFillingTheBuffer,
-    kWow64FolderPastTheBuffer
+    kWow64FolderPastTheBuffer,
+    kDriveUnknown,            // QueryDosDeviceA knows no "C:"
+    kDriveQueryFails,         // QueryDosDeviceA fails all the same
+    kDeviceFillingTheBuffer,  // a device name of 258 characters
+    kDevicePastTheBuffer,     // 259
+    kNameConversionFails,     // WideCharToMultiByte
+    kFileInUse,               // held open without delete sharing
+    kFileReadOnly,            // or a loaded module
   } system;
-  bool fileGoes;
+  enum { kStays, kGoes, kGoesWithFinalPathOnly } outcome;
 };
 
 class RedirectionTest : public HostRemovalTest,
-                        public ::testing::WithParamInterface<RedirectionCase> {};
+                        public ::testing::WithParamInterface<std::tuple<RedirectionCase, bool>> {};
 
 TEST_P(RedirectionTest, DeletesOnlyTheFileTheRegistrationNames) {
-  const RedirectionCase& c = GetParam();
+  const RedirectionCase& c = std::get<0>(GetParam());
+  const bool xp = std::get<1>(GetParam());
+  const std::string label = std::string(c.label) + (xp ? " (Windows XP)" : "");
   RegisterManager(ClassManagerName);
   RegisterInstanceEntry();
   RegisterClassKey();
@@ -739,7 +754,12 @@ TEST_P(RedirectionTest, DeletesOnlyTheFileTheRegistrationNames) {
   if (c.system == RedirectionCase::kWow64FolderPastTheBuffer)
     wow64Folder = "C:\\" + std::string(257, 'w');
   standin::SetSystemFolders(systemFolder, wow64Folder);
-  if (c.system == RedirectionCase::kWithoutHandleDeletion) WithoutHandleDeletion();
+  standin::SetDriveDevice("D:", "\\Device\\HarddiskVolume2");
+  if (xp) AsOnWindowsXp();
+  if (c.system == RedirectionCase::kWithoutHandleChecks) {
+    AsOnWindowsXp();
+    standin::SetNtdllFunctionPresent("NtQueryObject", false);
+  }
   if (c.system == RedirectionCase::kWithoutWow64Directory)
     standin::SetKernel32FunctionPresent("GetSystemWow64DirectoryA", false);
   if (c.system == RedirectionCase::kWithoutGuard)
@@ -750,27 +770,48 @@ TEST_P(RedirectionTest, DeletesOnlyTheFileTheRegistrationNames) {
     standin::FailCall(standin::Call::GetSystemDirectoryA, 1, ERROR_NOT_ENOUGH_MEMORY);
   if (c.system == RedirectionCase::kFullPathFails)
     standin::FailCall(standin::Call::GetFullPathNameA, 1, ERROR_NOT_ENOUGH_MEMORY);
-  if (c.system == RedirectionCase::kFinalPathFails)
+  if (c.system == RedirectionCase::kHandlePathFails) {
     standin::FailCall(standin::Call::GetFinalPathNameByHandleA, 1, ERROR_NOT_ENOUGH_MEMORY);
+    standin::FailCall(standin::Call::NtQueryObject, 1,
+                      static_cast<DWORD>(STATUS_INFO_LENGTH_MISMATCH));
+  }
+  if (c.system == RedirectionCase::kDriveUnknown) standin::SetDriveDevice("C:", "");
+  if (c.system == RedirectionCase::kDriveQueryFails)
+    standin::FailCall(standin::Call::QueryDosDeviceA, 1, ERROR_NOT_ENOUGH_MEMORY);
+  if (c.system == RedirectionCase::kDeviceFillingTheBuffer)
+    standin::SetDriveDevice("C:", "\\Device\\" + std::string(250, 'v'));
+  if (c.system == RedirectionCase::kDevicePastTheBuffer)
+    standin::SetDriveDevice("C:", "\\Device\\" + std::string(251, 'v'));
+  if (c.system == RedirectionCase::kNameConversionFails)
+    standin::FailCall(standin::Call::WideCharToMultiByte, 1, ERROR_INSUFFICIENT_BUFFER);
+  if (c.system == RedirectionCase::kFileInUse) standin::LockFile(c.file, ERROR_SHARING_VIOLATION);
+  if (c.system == RedirectionCase::kFileReadOnly) standin::LockFile(c.file, ERROR_ACCESS_DENIED);
   RegisterServer(REG_SZ, c.registered + '\0');
   auto before = Snapshot();
 
   RunRemoval();
 
-  EXPECT_EQ(ExpectedAfter(before), Snapshot()) << c.label;
-  EXPECT_EQ(c.fileGoes, !standin::FileExists(c.file)) << c.label;
-  EXPECT_TRUE(FileExists(neighbour_)) << c.label;
-  bool handleDeletion = c.system != RedirectionCase::kWithoutHandleDeletion;
-  // DeleteFileA by name only where the handle cannot be checked.
-  std::vector<std::string> byName;
-  if (!handleDeletion) byName.push_back(c.registered);
-  EXPECT_EQ(byName.size(), standin::CallCount(standin::Call::DeleteFileA)) << c.label;
-  // At most one open, and none without the calls that check it.
-  EXPECT_GE(handleDeletion ? 1u : 0u, standin::CallCount(standin::Call::CreateFileA)) << c.label;
+  EXPECT_EQ(ExpectedAfter(before), Snapshot()) << label;
+  bool goes = c.outcome == RedirectionCase::kGoes ||
+              (c.outcome == RedirectionCase::kGoesWithFinalPathOnly && !xp);
+  EXPECT_EQ(goes, !standin::FileExists(c.file)) << label;
+  EXPECT_TRUE(FileExists(neighbour_)) << label;
+  // Never by name, and at most one open, none without a way to check it.
+  EXPECT_EQ(0u, standin::CallCount(standin::Call::DeleteFileA)) << label;
+  EXPECT_GE(c.system == RedirectionCase::kWithoutHandleChecks ? 0u : 1u,
+            standin::CallCount(standin::Call::CreateFileA))
+      << label;
+  // Each system's own calls, never the other's.
+  EXPECT_EQ(0u, standin::CallCount(xp ? standin::Call::GetFinalPathNameByHandleA
+                                      : standin::Call::NtQueryObject))
+      << label;
+  EXPECT_EQ(0u, standin::CallCount(xp ? standin::Call::SetFileInformationByHandle
+                                      : standin::Call::NtSetInformationFile))
+      << label;
   std::vector<std::pair<DWORD, DWORD>> policies;
   if (c.system != RedirectionCase::kWithoutGuard && c.system != RedirectionCase::kGuardRefused)
     policies.emplace_back(16, 1);  // ProcessRedirectionTrustPolicy, EnforceRedirectionTrust
-  EXPECT_EQ(policies, standin::MitigationPolicies()) << c.label;
+  EXPECT_EQ(policies, standin::MitigationPolicies()) << label;
 }
 
 const char kVendorServer[] = "C:\\Vendor\\Sub\\filter.ax";
@@ -786,97 +827,131 @@ const std::string kLongFolder = "C:\\" + std::string(100, 'f');
 const std::string kLongTarget = "C:\\" + std::string(101, 't');
 const std::string kLongServer = kLongFolder + "\\" + std::string(155, 's');
 const std::string kLongVictim = kLongTarget + "\\" + std::string(155, 's');
+// A folder that leads to one whose name on the device takes 520
+// characters, one more than the run's buffer for it holds with its
+// terminator.
+const std::string kDeepTarget = "C:\\" + std::string(340, 't');
+const std::string kDeepVictim = kDeepTarget + "\\" + std::string(155, 's');
+// "C:\Vendor\Lab" made a link to "C:\Vendor\Lāb" (U+0101, in UTF-8): the
+// code page lacks the character, and its best fit is "a".
+const char kBestFitFolder[] =
+    "C:\\Vendor\\L\xC4\x81"
+    "b";
 
-INSTANTIATE_TEST_SUITE_P(
-    Folders, RedirectionTest,
-    ::testing::Values(
-        RedirectionCase{"plain path", kVendorServer, kVendorServer, "", "", "",
-                        RedirectionCase::kAll, true},
-        RedirectionCase{"folder made a link", kVendorServer, kVictim, "C:\\Vendor\\Sub",
-                        "C:\\Victim", "", RedirectionCase::kAll, false},
-        RedirectionCase{"upper folder made a link", kVendorServer, "C:\\Victim\\Sub\\filter.ax",
-                        "C:\\Vendor", "C:\\Victim", "", RedirectionCase::kAll, false},
-        RedirectionCase{"dots in the path", "C:/Vendor/Sub/../Sub/./filter.ax.", kVendorServer, "",
-                        "", "", RedirectionCase::kAll, true},
-        // The separator after the folder stands where the system folder's
-        // path ends.
-        RedirectionCase{"WOW64: folder as long as the system folder made a link",
-                        "C:\\Vendor\\Subfolder\\filter.ax", kVictim, "C:\\Vendor\\Subfolder",
-                        "C:\\Victim", kSysWow64, RedirectionCase::kAll, false},
-        RedirectionCase{"WOW64: system folder unknown", kSystemServer, kWow64Server,
-                        "C:\\Windows\\System32", kSysWow64, kSysWow64,
-                        RedirectionCase::kSystemFolderUnknown, false},
-        RedirectionCase{"WOW64: a folder made a link to the 32-bit system folder",
-                        "C:\\Vendor\\Subfolder\\filter.ax", kWow64Server, "C:\\Vendor\\Subfolder",
-                        kSysWow64, kSysWow64, RedirectionCase::kAll, false},
-        RedirectionCase{"WOW64: system folder filling the buffer", kSystemServer, kWow64Server,
-                        "C:\\Windows\\System32", kSysWow64, kSysWow64,
-                        RedirectionCase::kSystemFolderFillingTheBuffer, false},
-        RedirectionCase{"WOW64: system folder past the buffer", kSystemServer, kWow64Server,
-                        "C:\\Windows\\System32", kSysWow64, kSysWow64,
-                        RedirectionCase::kSystemFolderPastTheBuffer, false},
-        RedirectionCase{"WOW64: 32-bit system folder filling the buffer", kSystemServer,
-                        kWow64Server, "C:\\Windows\\System32", kSysWow64, kSysWow64,
-                        RedirectionCase::kWow64FolderFillingTheBuffer, false},
-        RedirectionCase{"WOW64: 32-bit system folder past the buffer", kSystemServer, kWow64Server,
-                        "C:\\Windows\\System32", kSysWow64, kSysWow64,
-                        RedirectionCase::kWow64FolderPastTheBuffer, false},
-        RedirectionCase{"full path unknown", kVendorServer, kVendorServer, "", "", "",
-                        RedirectionCase::kFullPathFails, false},
-        // The current folder, C:\, makes the full form 260 characters long.
-        RedirectionCase{"relative path whose full form does not fit", std::string(257, 'r'),
-                        "C:\\" + std::string(257, 'r'), "", "", "", RedirectionCase::kAll, false},
-        // A path that is not fully qualified names no file: the run's own
-        // folder (C:\ here) would complete it.
-        RedirectionCase{"a bare name", "filter.ax", "C:\\filter.ax", "", "", "",
-                        RedirectionCase::kAll, false},
-        RedirectionCase{"a name below the current folder", ".\\filter.ax", "C:\\filter.ax", "", "",
-                        "", RedirectionCase::kAll, false},
-        RedirectionCase{"a drive's current folder", "C:filter.ax", "C:\\filter.ax", "", "", "",
-                        RedirectionCase::kAll, false},
-        RedirectionCase{"rooted on the current drive", "\\Vendor\\Sub\\filter.ax", kVendorServer,
-                        "", "", "", RedirectionCase::kAll, false},
-        // A drive letter is A to Z in either case; a share is never checked.
-        RedirectionCase{"drive a:", "a:\\Vendor\\filter.ax", "A:\\Vendor\\filter.ax", "", "", "",
-                        RedirectionCase::kAll, true},
-        RedirectionCase{"drive Z:", "Z:\\Vendor\\filter.ax", "Z:\\Vendor\\filter.ax", "", "", "",
-                        RedirectionCase::kAll, true},
-        RedirectionCase{"no drive @:", "@:\\Vendor\\filter.ax", "@:\\Vendor\\filter.ax", "", "", "",
-                        RedirectionCase::kAll, false},
-        RedirectionCase{"no drive {:", "{:\\Vendor\\filter.ax", "{:\\Vendor\\filter.ax", "", "", "",
-                        RedirectionCase::kAll, false},
-        RedirectionCase{"a share", "\\\\server\\share\\filter.ax", kVendorServer, "", "", "",
-                        RedirectionCase::kAll, false},
-        RedirectionCase{"final path unknown", kVendorServer, kVendorServer, "", "", "",
-                        RedirectionCase::kFinalPathFails, false},
-        RedirectionCase{"led to a final path past the buffer", kLongServer, kLongVictim,
-                        kLongFolder, kLongTarget, "", RedirectionCase::kAll, false},
-        RedirectionCase{"Windows XP: the link is followed", kVendorServer, kVictim,
-                        "C:\\Vendor\\Sub", "C:\\Victim", "",
-                        RedirectionCase::kWithoutHandleDeletion, true},
-        RedirectionCase{"Windows XP: plain path", kVendorServer, kVendorServer, "", "", "",
-                        RedirectionCase::kWithoutHandleDeletion, true},
-        RedirectionCase{"without the guard", kVendorServer, kVendorServer, "", "", "",
-                        RedirectionCase::kWithoutGuard, true},
-        RedirectionCase{"guard refused", kVendorServer, kVictim, "C:\\Vendor\\Sub", "C:\\Victim",
-                        "", RedirectionCase::kGuardRefused, false},
-        RedirectionCase{"WOW64: system folder", kSystemServer, kWow64Server,
-                        "C:\\Windows\\System32", kSysWow64, kSysWow64, RedirectionCase::kAll, true},
-        RedirectionCase{"WOW64: system folder in other case", "c:\\windows\\system32\\FILTER.AX",
-                        kWow64Server, "C:\\Windows\\System32", kSysWow64, kSysWow64,
-                        RedirectionCase::kAll, true},
-        RedirectionCase{"WOW64: system folder led elsewhere", kSystemServer,
-                        "C:\\Elsewhere\\Folder\\filter.ax", "C:\\Windows\\System32",
-                        "C:\\Elsewhere\\Folder", kSysWow64, RedirectionCase::kAll, false},
-        RedirectionCase{"WOW64: a folder beside the system folder",
-                        "C:\\Windows\\System32x\\filter.ax", "C:\\Windows\\SysWOW64x\\filter.ax",
-                        "C:\\Windows\\System32x", "C:\\Windows\\SysWOW64x", kSysWow64,
-                        RedirectionCase::kAll, false},
-        RedirectionCase{"WOW64 without its folder function", kSystemServer, kWow64Server,
-                        "C:\\Windows\\System32", kSysWow64, kSysWow64,
-                        RedirectionCase::kWithoutWow64Directory, false},
-        RedirectionCase{"32-bit system: system folder made a link", kSystemServer, kWow64Server,
-                        "C:\\Windows\\System32", kSysWow64, "", RedirectionCase::kAll, false}));
+const RedirectionCase kFolderCases[] = {
+    {"plain path", kVendorServer, kVendorServer, "", "", "", RedirectionCase::kAll,
+     RedirectionCase::kGoes},
+    {"folder made a link", kVendorServer, kVictim, "C:\\Vendor\\Sub", "C:\\Victim", "",
+     RedirectionCase::kAll, RedirectionCase::kStays},
+    {"upper folder made a link", kVendorServer, "C:\\Victim\\Sub\\filter.ax", "C:\\Vendor",
+     "C:\\Victim", "", RedirectionCase::kAll, RedirectionCase::kStays},
+    // The device of drive D: has a name as long as that of C:.
+    {"folder made a link to the same path on another drive", kVendorServer,
+     "D:\\Vendor\\Sub\\filter.ax", "C:\\Vendor", "D:\\Vendor", "", RedirectionCase::kAll,
+     RedirectionCase::kStays},
+    {"the file itself a link", kVendorServer, "C:\\Victim\\filter.ax", kVendorServer, "C:\\Victim",
+     "", RedirectionCase::kAll, RedirectionCase::kStays},
+    {"folder made a link to a name beyond the code page", "C:\\Vendor\\Lab\\filter.ax",
+     std::string(kBestFitFolder) + "\\filter.ax", "C:\\Vendor\\Lab", kBestFitFolder, "",
+     RedirectionCase::kAll, RedirectionCase::kStays},
+    // Its final path is "\\?\UNC\server\share\filter.ax"; no drive
+    // letter leads to its device.
+    {"UNC path", "\\\\server\\share\\filter.ax", "\\\\server\\share\\filter.ax", "", "", "",
+     RedirectionCase::kAll, RedirectionCase::kStays},
+    {"dots in the path", "C:/Vendor/Sub/../Sub/./filter.ax.", kVendorServer, "", "", "",
+     RedirectionCase::kAll, RedirectionCase::kGoes},
+    {"drive letter in lower case", "c:\\Vendor\\Sub\\filter.ax", kVendorServer, "", "", "",
+     RedirectionCase::kAll, RedirectionCase::kGoes},
+    // The separator after the folder stands where the system folder's
+    // path ends.
+    {"WOW64: folder as long as the system folder made a link", "C:\\Vendor\\Subfolder\\filter.ax",
+     kVictim, "C:\\Vendor\\Subfolder", "C:\\Victim", kSysWow64, RedirectionCase::kAll,
+     RedirectionCase::kStays},
+    {"WOW64: system folder unknown", kSystemServer, kWow64Server, "C:\\Windows\\System32",
+     kSysWow64, kSysWow64, RedirectionCase::kSystemFolderUnknown, RedirectionCase::kStays},
+    {"WOW64: a folder made a link to the 32-bit system folder", "C:\\Vendor\\Subfolder\\filter.ax",
+     kWow64Server, "C:\\Vendor\\Subfolder", kSysWow64, kSysWow64, RedirectionCase::kAll,
+     RedirectionCase::kStays},
+    {"WOW64: system folder filling the buffer", kSystemServer, kWow64Server,
+     "C:\\Windows\\System32", kSysWow64, kSysWow64, RedirectionCase::kSystemFolderFillingTheBuffer,
+     RedirectionCase::kStays},
+    {"WOW64: system folder past the buffer", kSystemServer, kWow64Server, "C:\\Windows\\System32",
+     kSysWow64, kSysWow64, RedirectionCase::kSystemFolderPastTheBuffer, RedirectionCase::kStays},
+    {"WOW64: 32-bit system folder filling the buffer", kSystemServer, kWow64Server,
+     "C:\\Windows\\System32", kSysWow64, kSysWow64, RedirectionCase::kWow64FolderFillingTheBuffer,
+     RedirectionCase::kStays},
+    {"WOW64: 32-bit system folder past the buffer", kSystemServer, kWow64Server,
+     "C:\\Windows\\System32", kSysWow64, kSysWow64, RedirectionCase::kWow64FolderPastTheBuffer,
+     RedirectionCase::kStays},
+    {"full path unknown", kVendorServer, kVendorServer, "", "", "", RedirectionCase::kFullPathFails,
+     RedirectionCase::kStays},
+    // The current folder, C:\, makes the full form 260 characters long.
+    {"relative path whose full form does not fit", std::string(257, 'r'),
+     "C:\\" + std::string(257, 'r'), "", "", "", RedirectionCase::kAll, RedirectionCase::kStays},
+    // A path that is not fully qualified names no file: the run's own
+    // folder (C:\\ here) would complete it.
+    {"a bare name", "filter.ax", "C:\\filter.ax", "", "", "", RedirectionCase::kAll,
+     RedirectionCase::kStays},
+    {"a name below the current folder", ".\\filter.ax", "C:\\filter.ax", "", "", "",
+     RedirectionCase::kAll, RedirectionCase::kStays},
+    {"a drive's current folder", "C:filter.ax", "C:\\filter.ax", "", "", "", RedirectionCase::kAll,
+     RedirectionCase::kStays},
+    {"rooted on the current drive", "\\Vendor\\Sub\\filter.ax", kVendorServer, "", "", "",
+     RedirectionCase::kAll, RedirectionCase::kStays},
+    // A drive letter is A to Z in either case; on Windows XP only a drive
+    // with a device (C: here) passes the check.
+    {"drive a:", "a:\\Vendor\\filter.ax", "A:\\Vendor\\filter.ax", "", "", "",
+     RedirectionCase::kAll, RedirectionCase::kGoesWithFinalPathOnly},
+    {"drive Z:", "Z:\\Vendor\\filter.ax", "Z:\\Vendor\\filter.ax", "", "", "",
+     RedirectionCase::kAll, RedirectionCase::kGoesWithFinalPathOnly},
+    {"no drive @:", "@:\\Vendor\\filter.ax", "@:\\Vendor\\filter.ax", "", "", "",
+     RedirectionCase::kAll, RedirectionCase::kStays},
+    {"no drive {:", "{:\\Vendor\\filter.ax", "{:\\Vendor\\filter.ax", "", "", "",
+     RedirectionCase::kAll, RedirectionCase::kStays},
+    {"path of the handle unknown", kVendorServer, kVendorServer, "", "", "",
+     RedirectionCase::kHandlePathFails, RedirectionCase::kStays},
+    {"led to a final path past the buffer", kLongServer, kLongVictim, kLongFolder, kLongTarget, "",
+     RedirectionCase::kAll, RedirectionCase::kStays},
+    {"led to a name on the device past the buffer", kLongServer, kDeepVictim, kLongFolder,
+     kDeepTarget, "", RedirectionCase::kAll, RedirectionCase::kStays},
+    {"without either check", kVendorServer, kVendorServer, "", "", "",
+     RedirectionCase::kWithoutHandleChecks, RedirectionCase::kStays},
+    {"without the guard", kVendorServer, kVendorServer, "", "", "", RedirectionCase::kWithoutGuard,
+     RedirectionCase::kGoes},
+    {"guard refused", kVendorServer, kVictim, "C:\\Vendor\\Sub", "C:\\Victim", "",
+     RedirectionCase::kGuardRefused, RedirectionCase::kStays},
+    {"file in use", kVendorServer, kVendorServer, "", "", "", RedirectionCase::kFileInUse,
+     RedirectionCase::kStays},
+    {"read-only file", kVendorServer, kVendorServer, "", "", "", RedirectionCase::kFileReadOnly,
+     RedirectionCase::kStays},
+    {"drive without a device", kVendorServer, kVendorServer, "", "", "",
+     RedirectionCase::kDriveUnknown, RedirectionCase::kGoesWithFinalPathOnly},
+    {"device of the drive unknown", kVendorServer, kVendorServer, "", "", "",
+     RedirectionCase::kDriveQueryFails, RedirectionCase::kGoesWithFinalPathOnly},
+    {"device name filling the buffer", kVendorServer, kVendorServer, "", "", "",
+     RedirectionCase::kDeviceFillingTheBuffer, RedirectionCase::kGoes},
+    {"device name past the buffer", kVendorServer, kVendorServer, "", "", "",
+     RedirectionCase::kDevicePastTheBuffer, RedirectionCase::kGoesWithFinalPathOnly},
+    {"name on the device not converted", kVendorServer, kVendorServer, "", "", "",
+     RedirectionCase::kNameConversionFails, RedirectionCase::kGoesWithFinalPathOnly},
+    {"WOW64: system folder", kSystemServer, kWow64Server, "C:\\Windows\\System32", kSysWow64,
+     kSysWow64, RedirectionCase::kAll, RedirectionCase::kGoes},
+    {"WOW64: system folder in other case", "c:\\windows\\system32\\FILTER.AX", kWow64Server,
+     "C:\\Windows\\System32", kSysWow64, kSysWow64, RedirectionCase::kAll, RedirectionCase::kGoes},
+    {"WOW64: system folder led elsewhere", kSystemServer, "C:\\Elsewhere\\Folder\\filter.ax",
+     "C:\\Windows\\System32", "C:\\Elsewhere\\Folder", kSysWow64, RedirectionCase::kAll,
+     RedirectionCase::kStays},
+    {"WOW64: a folder beside the system folder", "C:\\Windows\\System32x\\filter.ax",
+     "C:\\Windows\\SysWOW64x\\filter.ax", "C:\\Windows\\System32x", "C:\\Windows\\SysWOW64x",
+     kSysWow64, RedirectionCase::kAll, RedirectionCase::kStays},
+    {"WOW64 without its folder function", kSystemServer, kWow64Server, "C:\\Windows\\System32",
+     kSysWow64, kSysWow64, RedirectionCase::kWithoutWow64Directory, RedirectionCase::kStays},
+    {"32-bit system: system folder made a link", kSystemServer, kWow64Server,
+     "C:\\Windows\\System32", kSysWow64, "", RedirectionCase::kAll, RedirectionCase::kStays},
+};
+
+INSTANTIATE_TEST_SUITE_P(Folders, RedirectionTest,
+                         ::testing::Combine(::testing::ValuesIn(kFolderCases), ::testing::Bool()));
 
 // A class-manager name whose path "CLSID\<name>\Instance" would be 258 to
 // 274 characters long, among keys named like the filter elsewhere: below

@@ -479,3 +479,110 @@ TEST_F(StandinTest, ClassesRootMergesTheUsersClassesOverTheMachines) {
 }
 
 }  // namespace
+
+namespace {
+
+HANDLE OpenForDeletion(const char* path) {
+  return CreateFileA(path, DELETE | FILE_READ_ATTRIBUTES,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                     FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+// NtQueryObject's name of `file` with a buffer of `size` bytes, as narrow
+// text, and its result.
+NTSTATUS NameOf(HANDLE file, ULONG size, std::string* name, ULONG* needed) {
+  struct {
+    OBJECT_NAME_INFORMATION info;
+    WCHAR text[600];
+  } buffer;
+  std::memset(&buffer, 0xAB, sizeof buffer);
+  NTSTATUS status = NtQueryObject(file, ObjectNameInformation, &buffer, size, needed);
+  name->clear();
+  if (status == STATUS_SUCCESS) {
+    for (USHORT i = 0; i < buffer.info.Name.Length / 2; ++i)
+      *name += static_cast<char>(buffer.info.Name.Buffer[i]);
+    EXPECT_EQ(0, buffer.info.Name.Buffer[buffer.info.Name.Length / 2]);
+  } else {
+    EXPECT_EQ(0xABu, reinterpret_cast<unsigned char*>(&buffer)[0]) << "written on failure";
+  }
+  return status;
+}
+
+}  // namespace
+
+// The calls of Windows XP's check, with the sizes and results measured
+// under Wine (platform/host/README.md) and the device names of Windows.
+TEST_F(StandinTest, NamesOnTheDeviceAndDeletionThroughTheNativeCall) {
+  char device[64];
+  std::memset(device, 'x', sizeof device);
+  EXPECT_EQ(0u, QueryDosDeviceA("C:", device, 24));  // 23 characters and two terminators
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());
+  EXPECT_EQ('x', device[0]);
+  EXPECT_EQ(25u, QueryDosDeviceA("c:", device, 25));
+  EXPECT_EQ(0, std::memcmp("\\Device\\HarddiskVolume1\0\0", device, 25));
+  EXPECT_EQ(0u, QueryDosDeviceA("Q:", device, sizeof device));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
+
+  standin::AddFile("C:\\Victim\\Long Name.dll");
+  standin::LinkFolder("C:\\Vendor", "C:\\Victim");
+  standin::AddShortName("C:\\VICTIM\\LONGNA~1.DLL", "C:\\Victim\\Long Name.dll");
+  const std::string plain = "\\Device\\HarddiskVolume1\\Victim\\Long Name.dll";  // 44
+  const struct {
+    const char* opened;
+    const char* name;
+  } rows[] = {{"c:\\victim\\long name.dll.", "\\Device\\HarddiskVolume1\\victim\\long name.dll"},
+              {"C:\\Vendor\\Long Name.dll", plain.c_str()},
+              {"C:\\VICTIM\\LONGNA~1.DLL", "\\Device\\HarddiskVolume1\\VICTIM\\LONGNA~1.DLL"}};
+  for (const auto& row : rows) {
+    HANDLE file = OpenForDeletion(row.opened);
+    std::string name;
+    ULONG needed = 0;
+    EXPECT_EQ(STATUS_SUCCESS, NameOf(file, 2000, &name, &needed)) << row.opened;
+    EXPECT_EQ(row.name, name) << row.opened;
+    CloseHandle(file);
+  }
+  HANDLE file = OpenForDeletion("C:\\Vendor\\Long Name.dll");
+  std::string name;
+  ULONG needed = 0;
+  const ULONG header = sizeof(OBJECT_NAME_INFORMATION);
+  EXPECT_EQ(STATUS_INFO_LENGTH_MISMATCH, NameOf(file, header - 1, &name, &needed));
+  EXPECT_EQ(header + 90, needed);  // the name and its terminator
+  EXPECT_EQ(STATUS_BUFFER_OVERFLOW, NameOf(file, header + 89, &name, &needed));
+  EXPECT_EQ(STATUS_SUCCESS, NameOf(file, header + 90, &name, &needed));
+  EXPECT_EQ(STATUS_INVALID_HANDLE, NameOf(nullptr, 2000, &name, &needed));
+
+  IO_STATUS_BLOCK status;
+  FILE_DISPOSITION_INFO disposition = {TRUE};
+  standin::LockFile("C:\\Victim\\Long Name.dll", ERROR_ACCESS_DENIED);  // read-only
+  EXPECT_EQ(STATUS_CANNOT_DELETE,
+            NtSetInformationFile(file, &status, &disposition, sizeof disposition,
+                                 FileDispositionInformation));
+  EXPECT_EQ(STATUS_CANNOT_DELETE, status.Status);
+  CloseHandle(file);
+  standin::AddFile("C:\\plain.dll");
+  file = CreateFileA("C:\\plain.dll", FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_EQ(STATUS_ACCESS_DENIED,
+            NtSetInformationFile(file, &status, &disposition, sizeof disposition,
+                                 FileDispositionInformation));
+  CloseHandle(file);
+  file = OpenForDeletion("C:\\plain.dll");
+  EXPECT_EQ(STATUS_SUCCESS, NtSetInformationFile(file, &status, &disposition, sizeof disposition,
+                                                 FileDispositionInformation));
+  EXPECT_TRUE(standin::FileExists("C:\\plain.dll"));  // until the handle closes
+  CloseHandle(file);
+  EXPECT_FALSE(standin::FileExists("C:\\plain.dll"));
+
+  // U+0101 has the best fit "a", unless the caller refuses it.
+  const WCHAR wide[] = {'L', 0x101, 'b'};
+  char narrow[4] = {};
+  BOOL lossy = TRUE;
+  EXPECT_EQ(3, WideCharToMultiByte(CP_ACP, 0, wide, 3, narrow, 3, nullptr, &lossy));
+  EXPECT_STREQ("Lab", narrow);
+  EXPECT_FALSE(lossy);
+  EXPECT_EQ(3,
+            WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, 3, narrow, 3, nullptr, &lossy));
+  EXPECT_STREQ("L?b", narrow);
+  EXPECT_TRUE(lossy);
+  EXPECT_EQ(0, WideCharToMultiByte(CP_ACP, 0, wide, 3, narrow, 2, nullptr, nullptr));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());
+}
