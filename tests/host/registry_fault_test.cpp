@@ -462,17 +462,19 @@ TEST_F(HostRegistryTest, WalkEndsWhileAnotherProcessKeepsAddingSubKeys) {
 }
 
 // A sub-key that another process takes away makes the walk pass over the
-// next one; one more pass meets it, and no more passes follow.
+// next one, even beside one that stays; one more pass meets it, and no
+// more passes follow.
 TEST_F(HostRegistryTest, VanishedSubKeyCostsOneMorePass) {
-  for (const char* name : {"a", "b", "c"}) standin::CreateKey(std::string("T\\Doomed\\") + name);
-  standin::DenyAccess("T\\Doomed\\b");
+  for (const char* name : {"a", "b", "c", "d"})
+    standin::CreateKey(std::string("T\\Doomed\\") + name);
+  standin::DenyAccess("T\\Doomed\\a");
   standin::SetOpenHook([](const std::string& path) {
-    if (path == "T\\Doomed\\a") standin::RemoveKey(path);
+    if (path == "T\\Doomed\\b") standin::RemoveKey(path);
   });
   EXPECT_NE(0, DeleteDoomed());
   standin::SetOpenHook(nullptr);
-  EXPECT_EQ("T\nT\\Doomed\nT\\Doomed\\b\n", standin::Dump());
-  // Counted: the sub-keys of "Doomed" before each of two passes, of "a"
+  EXPECT_EQ("T\nT\\Doomed\nT\\Doomed\\a\n", standin::Dump());
+  // Counted: the sub-keys of "Doomed" before each of two passes, of "b"
   // once (gone by then), and the values of "Doomed", which stays.
   EXPECT_EQ(4u, standin::CallCount(standin::Call::RegQueryInfoKeyA));
 }
