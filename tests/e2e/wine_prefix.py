@@ -45,6 +45,16 @@ WINE_OWN_VALUES = (
     ("HKEY_LOCAL_MACHINE\\System\\ControlSet001\\Control\\ServiceCurrent", ""),
 )
 
+# Keys that Wine adds by itself when a process first opens a desktop of a
+# window station of its own: a display device's record, the key of a new GUID
+# and its "0000" (with the display driver's error where there is no display).
+# The Windows Installer service's custom actions, run without impersonation,
+# make one now and then; only the comparisons across its runs leave such new
+# keys out (tests/e2e/e2e_test.py, InstallerTest).
+WINE_DISPLAY_DEVICE_KEY = re.compile(
+    r"HKEY_LOCAL_MACHINE\\System\\(CurrentControlSet|ControlSet\d+)\\Control\\Video\\"
+    r"\{[0-9a-f-]{36}\}(\\0000)?", re.IGNORECASE)
+
 REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_LINK, REG_MULTI_SZ = 1, 2, 3, 4, 6, 7
 UNREADABLE = -1  # the type of the value that stands for a key that could not be read
 TYPE_NAMES = {0: "REG_NONE", REG_SZ: "REG_SZ", REG_EXPAND_SZ: "REG_EXPAND_SZ",
@@ -294,6 +304,13 @@ class WinePrefix:
             err.seek(0)
             result.stdout, result.stderr = out.read(), err.read()
         return result
+
+    def start_program(self, program, *args):
+        """Starts a program (as run() takes it) as its own process and returns
+        its Popen at once; its output goes nowhere."""
+        self.make_runtime_dir()
+        return subprocess.Popen(["wine", program, *args], env=self.env, stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def host_path(self, windows_path, view=32):
         """The host path of a path on drive C: ("C:\\a\\b"). In a 64-bit
