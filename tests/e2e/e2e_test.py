@@ -33,8 +33,7 @@ import unittest
 
 sys.dont_write_bytecode = True  # no cache files in the source tree
 from wine_prefix import (CLSID_ROOT, EXPORTED_CLSID_ROOT, REG_BINARY, REG_DWORD, REG_EXPAND_SZ,
-                         REG_SZ, VIEW64, WINE_DISPLAY_DEVICE_KEY, WINE_OWN_VALUES, Registry,
-                         Value, WinePrefix,
+                         REG_SZ, VIEW64, WINE_OWN_VALUES, Registry, Value, WinePrefix,
                          registry_file,
                          windows_path)
 import installers  # noqa: E402
@@ -508,14 +507,11 @@ class InstallerTest(ProgramCase):
 
     def without_bookkeeping(self, before, after, installed):
         """`after` less the keys of the installer's bookkeeping that were not
-        there before (each must hold no value and no key but such keys), and
-        less the display devices that Wine recorded meanwhile."""
+        there before; each must hold no value and no key but such keys."""
         kept = [key for key in installed.bookkeeping_keys() if key in after and key not in before]
         for key in kept:
             self.assertEqual((), after.keys[key], key)
             self.assertLessEqual({f"{key}\\{name}" for name in after.sub_keys(key)}, set(kept), key)
-        kept += [key for key in after.keys
-                 if key not in before and WINE_DISPLAY_DEVICE_KEY.fullmatch(key)]
         return Registry({k: v for k, v in after.keys.items() if k not in kept}, after.clsid_root)
 
     def run_row(self, kind, change):
