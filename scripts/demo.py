@@ -215,8 +215,9 @@ def show_removal(wine, framework, installer):
             and wine.file_content(SERVER_64, view=64) == b"MZ sample filter, 64-bit build")
     for what, is_kept in kept.items():
         say(f"{present(is_kept)}  {what}")
-    left = os.listdir(wine.host_path(installer.folder)) if wine.file_exists(installer.folder) else []
-    say(f"{installer.folder}: {', '.join(sorted(left)) or 'gone'}")
+    folder = wine.host_path(installer.folder)
+    left = sorted(os.listdir(folder)) if os.path.isdir(folder) else []
+    say(f"{installer.folder}: {', '.join(left) or 'gone'}")
     differences = before.without(*targets).differences(after.without(*targets))
     views = "in either view of the registry" if wine.is_64_bit else "anywhere in the registry"
     if differences:
