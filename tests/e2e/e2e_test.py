@@ -15,11 +15,14 @@ busy server file, a copy of --module); FleetCheckTest runs the check that
 README.md documents. One case registers the filter through the media
 framework's filter mapper and asks the framework itself, before and after the
 run, what it lists and whether the class can be activated, with the helper
---filter-framework.
+--filter-framework. InstallerTest installs the sample filter with the
+installers built in --installers and uninstalls it, which runs the program
+(--makensis builds one more without it).
 
     e2e_test.py --exe remove_filter.exe --short-path short_path.exe
                 --snapshot registry_snapshot.exe --machine-state machine_state.exe
                 --module libsample_module.dll --filter-framework filter_framework.exe
+                --installers DIR --makensis makensis
                 --prefix DIR --prefix-script cmake/wine-prefix.sh [--arch win64]
 """
 
