@@ -112,9 +112,10 @@ class Installed:
     def uninstall(self):
         """Its uninstaller, silently, waiting for its end. The NSIS one runs in
         place (_?= and the folder, which it takes as the rest of its command
-        line as written: each word an argument, so that none is quoted); so
-        run, it cannot delete itself, nor the folder that holds it, and its
-        caller deletes both after it, as NSIS documents."""
+        line as written: each word an argument, so that none is quoted), the
+        documented way to wait for it; so run, its own file is in use and its
+        deletion of it and of the folder fails, and the caller deletes both
+        after it."""
         if self.kind is MSI:
             return self.wine.run("msiexec", "/x", windows_path(self.path), "/qn")
         uninstaller = f"{self.folder}\\uninstall.exe"
