@@ -69,7 +69,7 @@ MSI = Kind("Windows Installer", "sample_filter.wxs", "sample_filter.msi", [PROGR
 PACKAGE_CACHE = "C:\\Windows\\Installer"
 
 
-def build(kind, tool, folder, leave_out=(), output=None):
+def build(kind, tool, folder, leave_out=()):
     """Builds `kind`'s installer in `folder`, which holds the module and the
     program under their names, from its source less the lines `leave_out`
     (each a whole line, leading blanks aside); returns its path."""
@@ -77,7 +77,7 @@ def build(kind, tool, folder, leave_out=(), output=None):
     source = os.path.join(folder, os.path.basename(kind.source))
     with open(source, "w", encoding="utf-8") as f:
         f.write("\n".join(kept) + "\n")
-    output = os.path.join(folder, output or kind.output)
+    output = os.path.join(folder, kind.output)
     if kind is NSIS:
         command = [tool, "-V2", "-WX", f"-DOUTFILE={output}", source]
     else:
