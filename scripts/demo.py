@@ -1,16 +1,19 @@
 """Stages 3 to 5 of the demo (scripts/demo.sh): a throwaway Wine prefix, a
-sample filter registered in it, and the program's run with what it left.
+sample filter installed in it, and its uninstall, which runs the program,
+with what it left.
 
-The prefix is a 64-bit one, as most users' machines are: the sample filter
-is registered in the 32-bit registry view, where the program looks, as its
-installer would register it, through the media framework's filter mapper
-(the helper --filter-framework); a 64-bit build of it in the 64-bit view
-beside it must stay. Before and after the run the demo shows what the
-framework itself finds: the filters it lists, and whether the sample
-filter's class can be activated. RF_DEMO_ARCH=win32 makes a 32-bit prefix
-with the 32-bit registration only.
+The prefix is a 64-bit one, as most users' machines are: the sample filter's
+NSIS installer (--installer, tests/e2e/installers.py) installs its module
+and the program below Program Files (x86) and registers the module with
+regsvr32 in the 32-bit registry view, where the program looks; a 64-bit
+build of it in the 64-bit view beside it must stay. Its uninstaller runs the
+program. Before and after the uninstall the demo shows what the media
+framework itself finds (the helper --filter-framework): the filters it
+lists, whether the sample filter's class is registered and whether it
+creates the filter. RF_DEMO_ARCH=win32 makes a 32-bit prefix with the 32-bit
+registration only.
 
-    demo.py --exe remove_filter.exe --prefix-script cmake/wine-prefix.sh
+    demo.py --installer sample_filter_installer.exe --prefix-script cmake/wine-prefix.sh
             --snapshot registry_snapshot.exe --filter-framework filter_framework.exe
 """
 
@@ -23,6 +26,7 @@ sys.dont_write_bytecode = True  # no cache files in the source tree
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tests", "e2e"))
 from wine_prefix import (CLSID_ROOT, EXPORTED_CLSID_ROOT, VIEW64, WinePrefix,  # noqa: E402
                          registry_file)
+from installers import NSIS, Installed  # noqa: E402
 
 TARGET = "{3A7D52C8-6E19-4B2F-9C04-71E5D8A0B6F3}"
 # A 32-bit program is installed below "Program Files (x86)" on 64-bit
@@ -48,12 +52,11 @@ def present(flag):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--exe", required=True)
     parser.add_argument("--prefix-script", required=True)
     parser.add_argument("--snapshot", required=True)
     parser.add_argument("--filter-framework", required=True)
+    parser.add_argument("--installer", required=True)
     args = parser.parse_args()
-    exe = os.path.abspath(args.exe)
     framework = Framework(os.path.abspath(args.filter_framework))
     arch = os.environ.get("RF_DEMO_ARCH", "win64")
     if arch not in ("win32", "win64"):
@@ -70,7 +73,7 @@ def main():
         bits = "64-bit: the program runs under WOW64" if wine.is_64_bit else "32-bit"
         say(f"{wine.path} ({bits}; made fresh, removed at the end)")
         framework.wine = wine
-        return demo(wine, exe, framework)
+        return demo(wine, framework, Installed(wine, NSIS, os.path.abspath(args.installer)))
     finally:
         wine.stop()
         if os.environ.get("RF_KEEP_PREFIX"):
@@ -99,14 +102,12 @@ class Framework:
                               f"{result.stderr.decode(errors='replace').strip()}")
         return result.stdout.decode("ascii")
 
-    def register(self, server, name):
-        self.call("register", server, name)
-
     def report(self):
         """{"filters": the filters that its device enumerator lists, "listed":
         how many of them are the sample filter, "matched": how many of its
         mapper's matches for the sample filter's input type are, "class":
-        the result of activating the sample filter's class}."""
+        the result of activating the sample filter's class, "created": that
+        of creating the filter in a filter graph}."""
         return {word: int(number, 0)
                 for word, number in (line.split() for line in self.call("report").splitlines())}
 
@@ -120,21 +121,22 @@ def describe(seen):
     search = "its search by media type " + ("finds it" if seen["matched"] else "does not find it")
     if seen["class"] == REGDB_E_CLASSNOTREG:
         activation = "and its class is not registered"
+    elif seen["created"] == 0:
+        activation = "and it creates the filter in a filter graph (S_OK)"
     else:
-        activation = (f"and its class is registered (activating it gives 0x{seen['class']:08x}: "
-                      "the sample file is no real module)")
+        activation = f"and creating the filter gives 0x{seen['created']:08x}"
     return f"lists {seen['filters']} filters{among}{search}, {activation}"
 
 
-def demo(wine, exe, framework):
+def demo(wine, framework, installer):
     try:
-        return show_removal(wine, exe, framework)
+        return show_removal(wine, framework, installer)
     except CouldNotRun as error:
         print(f"The demo could not run: {error}")
         return 2
 
 
-def show_removal(wine, exe, framework):
+def show_removal(wine, framework, installer):
     pristine = wine.export_registry()
     managers = pristine.class_managers()
     if not managers:
@@ -143,16 +145,15 @@ def show_removal(wine, exe, framework):
     manager = managers[0]
     instance = f"{CLSID_ROOT}\\{manager}\\Instance"
     real_filters = pristine.sub_keys(f"{pristine.clsid_root}\\{manager}\\Instance")
-    directory = "C:\\Program Files (x86)\\Sample Filter" if wine.is_64_bit else DIRECTORY_64
-    server = directory + "\\sample_filter.dll"
-    neighbour = directory + "\\readme.txt"
+    server = installer.module
+    neighbour = installer.folder + "\\readme.txt"
 
-    print(f"== 4/5 Registering a sample filter {TARGET} through the media framework",
-          flush=True)
+    print(f"== 4/5 Installing a sample filter {TARGET} with its NSIS installer", flush=True)
     entry = f"{instance}\\{TARGET}"
     class_key = f"{CLSID_ROOT}\\{TARGET}"
-    wine.create_file(server, b"MZ sample filter")
-    framework.register(server, "Sample Filter")
+    result = installer.install()
+    if result.returncode != 0:
+        raise CouldNotRun(f"the installer failed with status {result.returncode}")
     keys = [entry, class_key, class_key + "\\InprocServer32"]
     wine.create_file(neighbour, b"beside the server file\r\n")
     keys64 = {}
@@ -166,25 +167,24 @@ def show_removal(wine, exe, framework):
     # records a display device for it): both snapshots come after them.
     seen_before = framework.report()
     before = wine.export_registry()
-    if not seen_before["listed"] or not seen_before["matched"] or \
-            seen_before["class"] == REGDB_E_CLASSNOTREG:
+    if not seen_before["listed"] or not seen_before["matched"] or seen_before["created"] != 0:
         raise CouldNotRun(f"the framework does not find the sample filter registered: "
                           f"{describe(seen_before)}")
     view = "the 32-bit view, where the program looks" if wine.is_64_bit else "the registry"
     say(f"in {view}: class manager {short(CLSID_ROOT)}\\{manager}, "
         f"{len(real_filters)} filters of its own below Instance")
     show(wine, before, keys, 32)
-    say(f"{server} (and beside it {neighbour.rsplit(chr(92), 1)[1]})")
+    say(f"{installer.folder}: {', '.join(sorted(os.listdir(wine.host_path(installer.folder))))}")
     say(f"the media framework {describe(seen_before)}")
     if keys64:
         say("in the 64-bit view, the same class's 64-bit build (not the program's target):")
         show(wine, before, keys64, 64)
         say(SERVER_64)
 
-    print("== 5/5 Running remove_filter.exe", flush=True)
-    result = wine.run(exe)
+    print("== 5/5 Uninstalling it: the uninstaller runs remove_filter.exe", flush=True)
+    result = installer.uninstall()
     output = result.stdout + result.stderr
-    say(f"exit status {result.returncode}, "
+    say(f"the uninstaller's exit status {result.returncode}, "
         + ("no output" if not output else f"output: {output.decode(errors='replace')!r}"))
     after = wine.export_registry()
     seen_after = framework.report()
@@ -193,6 +193,8 @@ def show_removal(wine, exe, framework):
         short(entry): wine.names(entry)[0] not in after,
         short(class_key) + " (with InprocServer32)": wine.names(class_key)[0] not in after,
         server: not wine.file_exists(server),
+        ", ".join(installer.kind.own_files) + " (the installer's own files)":
+            not installer.own_files(),
     }
     for what, is_gone in gone.items():
         say(f"{present(not is_gone)}  {what}")
@@ -213,6 +215,9 @@ def show_removal(wine, exe, framework):
             and wine.file_content(SERVER_64, view=64) == b"MZ sample filter, 64-bit build")
     for what, is_kept in kept.items():
         say(f"{present(is_kept)}  {what}")
+    folder = wine.host_path(installer.folder)
+    left = sorted(os.listdir(folder)) if os.path.isdir(folder) else []
+    say(f"{installer.folder}: {', '.join(left) or 'gone'}")
     differences = before.without(*targets).differences(after.without(*targets))
     views = "in either view of the registry" if wine.is_64_bit else "anywhere in the registry"
     if differences:

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The demo: installs what is missing, builds the Windows program, registers a
-# sample filter in a throwaway Wine prefix through the media framework, runs
-# the program and shows what is left and what the framework still finds.
+# The demo: installs what is missing, builds the Windows program, installs a
+# sample filter in a throwaway Wine prefix with its installer, uninstalls it
+# (the uninstaller runs the program) and shows what is left and what the
+# media framework still finds.
 # Exits 0 when the filter was removed and everything else is still in place,
 # 1 when not, 2 when the demo itself could not run.
 # The prefix is a 64-bit one, with a 64-bit registration of the same filter
@@ -30,7 +31,8 @@ echo "   cmake, the i686 MinGW-w64 cross compiler and Python are installed"
 
 echo "== 2/5 Building the program (preset win32)"
 run_logged cmake --preset win32
-run_logged cmake --build --preset win32 --target remove_filter registry_snapshot filter_framework
+run_logged cmake --build --preset win32 --target remove_filter registry_snapshot filter_framework \
+  sample_filter_installers
 rm -f "$log"
 exe=build/win32/remove_filter.exe
 echo "   $exe: $(stat -c %s "$exe") bytes"
@@ -39,6 +41,7 @@ if ! scripts/install-deps.sh wine; then
   exit 2
 fi
 
-exec python3 scripts/demo.py --exe "$exe" --prefix-script cmake/wine-prefix.sh \
+exec python3 scripts/demo.py --prefix-script cmake/wine-prefix.sh \
+  --installer build/win32/tests/e2e/installers/sample_filter_installer.exe \
   --snapshot build/win32/tests/e2e/registry_snapshot.exe \
   --filter-framework build/win32/tests/e2e/filter_framework.exe

@@ -15,11 +15,14 @@ busy server file, a copy of --module); FleetCheckTest runs the check that
 README.md documents. One case registers the filter through the media
 framework's filter mapper and asks the framework itself, before and after the
 run, what it lists and whether the class can be activated, with the helper
---filter-framework.
+--filter-framework. InstallerTest installs the sample filter with the
+installers built in --installers and uninstalls it, which runs the program
+(--makensis builds one more without it).
 
     e2e_test.py --exe remove_filter.exe --short-path short_path.exe
                 --snapshot registry_snapshot.exe --machine-state machine_state.exe
                 --module libsample_module.dll --filter-framework filter_framework.exe
+                --installers DIR --makensis makensis
                 --prefix DIR --prefix-script cmake/wine-prefix.sh [--arch win64]
 """
 
@@ -27,6 +30,8 @@ import argparse
 import os
 import shutil
 import sys
+import tempfile
+import time
 import unittest
 
 sys.dont_write_bytecode = True  # no cache files in the source tree
@@ -34,6 +39,8 @@ from wine_prefix import (CLSID_ROOT, EXPORTED_CLSID_ROOT, REG_BINARY, REG_DWORD,
                          REG_SZ, VIEW64, WINE_OWN_VALUES, Registry, Value, WinePrefix,
                          registry_file,
                          windows_path)
+import installers  # noqa: E402
+from installers import MSI, NSIS, Installed  # noqa: E402
 
 ARGS = None
 WINE = None  # the prefix, shared by every case of the module
@@ -176,6 +183,17 @@ class ProgramCase(unittest.TestCase):
         self.assertEqual(b"", result.stdout)
         self.assertEqual(b"", result.stderr)
 
+    def framework_view(self):
+        """What the media framework finds of the filter (tests/e2e/
+        filter_framework.cpp): the filters its device enumerator lists, how
+        many of them are the filter, how many of its mapper's matches for the
+        filter's input type are, the result of activating its class, and that
+        of creating the filter in a filter graph."""
+        result = self.wine.run(ARGS.filter_framework, "report")
+        self.assertEqual(0, result.returncode, result.stderr.decode("latin-1"))
+        return {word: int(number, 0) for word, number in
+                (line.split() for line in result.stdout.decode("ascii").splitlines())}
+
     def assertSameRegistry(self, expected, actual, msg=""):
         differences = expected.differences(actual)
         self.assertFalse(differences, msg + "\n" + "\n".join(differences))
@@ -220,16 +238,6 @@ class EndToEndTest(ProgramCase):
         for neighbour in neighbours:
             self.assertTrue(self.wine.file_exists(neighbour), neighbour)
 
-    def framework_view(self):
-        """What the media framework finds of the filter (tests/e2e/
-        filter_framework.cpp): the filters its device enumerator lists, how
-        many of them are the filter, how many of its mapper's matches for the
-        filter's input type are, and the result of activating its class."""
-        result = self.wine.run(ARGS.filter_framework, "report")
-        self.assertEqual(0, result.returncode, result.stderr.decode("latin-1"))
-        return {word: int(number, 0) for word, number in
-                (line.split() for line in result.stdout.decode("ascii").splitlines())}
-
     def test_filter_registered_through_the_framework(self):
         if not ARGS.filter_framework:
             self.skipTest("no --filter-framework given")
@@ -256,7 +264,7 @@ class EndToEndTest(ProgramCase):
         after = self.wine.export_registry()
         removed = self.framework_view()
         self.assertEqual({"filters": registered["filters"] - 1, "listed": 0, "matched": 0,
-                          "class": REGDB_E_CLASSNOTREG}, removed,
+                          "class": REGDB_E_CLASSNOTREG, "created": REGDB_E_CLASSNOTREG}, removed,
                          f"what the framework finds after the run (class 0x{removed['class']:08x})")
         self.assertSameRegistry(before.without(*targets), after)
         self.assertFalse(self.wine.file_exists(server))
@@ -423,21 +431,25 @@ SOURCE_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."
 FLEET_CHECK_MARK = "<!-- fleet-check:"
 
 
-def fleet_check_lines():
-    """The command lines of the check for fleets, as README.md gives them:
-    the lines of the first fenced block after FLEET_CHECK_MARK."""
+def readme_lines(mark):
+    """The lines of the first fenced block after `mark` in README.md."""
     with open(os.path.join(SOURCE_DIR, "README.md"), encoding="utf-8") as f:
         text = f.read()
-    mark = text.find(FLEET_CHECK_MARK)
-    if mark < 0:
-        raise AssertionError(f"README.md has no {FLEET_CHECK_MARK!r}")
-    block = text[mark:].split("```")
+    at = text.find(mark)
+    if at < 0:
+        raise AssertionError(f"README.md has no {mark!r}")
+    block = text[at:].split("```")
     if len(block) < 3:
-        raise AssertionError("README.md has no fenced block after the fleet check's mark")
+        raise AssertionError(f"README.md has no fenced block after {mark!r}")
     lines = [line.strip() for line in block[1].splitlines()[1:] if line.strip()]
     if not lines:
-        raise AssertionError("the fleet check's block in README.md is empty")
+        raise AssertionError(f"the block after {mark!r} in README.md is empty")
     return lines
+
+
+def fleet_check_lines():
+    """The command lines of the check for fleets, as README.md gives them."""
+    return readme_lines(FLEET_CHECK_MARK)
 
 
 class FleetCheckTest(ProgramCase):
@@ -510,6 +522,126 @@ class FleetCheckTest(ProgramCase):
         self.register_instance_entry(manager64, view=64)
         self.register_class_key("C:\\Windows\\System32\\rf_sample_filter.ax", view=64)
         self.assertStatuses(set(), "only a 64-bit registration")
+
+
+# The marks in README.md before the lines that an installer's source must
+# hold, each line whole, to run the program from its uninstaller.
+INSTALLER_MARKS = {NSIS: "<!-- installer-lines: nsis", MSI: "<!-- installer-lines: wix"}
+# One row per way in: the installer, and what is different from a plain
+# install and uninstall, if anything.
+INSTALLER_ROWS = [
+    ("nsis", NSIS, None),
+    ("windows_installer", MSI, None),
+    # The same installer built without the lines that README.md gives: its
+    # uninstall leaves the filter as it was.
+    ("nsis_without_the_program", NSIS, "without the program"),
+    # A player holds the filter in a filter graph through the uninstall.
+    ("nsis_while_a_player_holds_the_filter", NSIS, "player"),
+]
+
+
+class InstallerTest(ProgramCase):
+    """The sample filter as its installers put it on the machine and take it
+    off (tests/e2e/installers.py): the real module, registered by regsvr32,
+    removed by the program that the uninstaller runs with the lines that
+    README.md gives. The media framework lists the filter, finds it by its
+    media type and creates it after the install, and knows nothing of it after
+    the uninstall; the module and the installer's own files are gone, and the
+    registry is as it was before the install, less each installer's
+    bookkeeping (installers.py names it)."""
+
+    def setUp(self):
+        if not ARGS.installers:
+            self.skipTest("no --installers given")
+        super().setUp()
+
+    def installer(self, kind, change):
+        """`kind`'s installer as the build made it, or built without the
+        README's lines."""
+        lines = readme_lines(INSTALLER_MARKS[kind])
+        source = [line.strip() for line in kind.source_lines()]
+        for line in lines:
+            self.assertIn(line, source, f"{kind.source} lacks README.md's line")
+        path = os.path.join(ARGS.installers, kind.output)
+        if change == "without the program":
+            folder = tempfile.mkdtemp(prefix="rf-installer.")
+            self.addCleanup(shutil.rmtree, folder)
+            installers.stage(os.path.join(ARGS.installers, installers.MODULE), ARGS.exe, folder)
+            path = installers.build(kind, ARGS.makensis, folder, leave_out=lines)
+        installed = Installed(self.wine, kind, path)
+        self.addCleanup(self.remove_leftovers, installed)
+        return installed
+
+    def remove_leftovers(self, installed):
+        """What a failed or a row's own uninstall left: the registrations
+        (through the program), the installer's folder."""
+        self.wine.run(ARGS.exe)
+        shutil.rmtree(self.wine.host_path(installed.folder), ignore_errors=True)
+
+    def check(self, result, what):
+        self.assertEqual(0, result.returncode, f"{what}: {result.stderr.decode('latin-1')}")
+
+    def uninstall_while_playing(self, installed):
+        """The uninstall while a player holds the filter in a filter graph;
+        the player lets it go after the uninstall ended."""
+        ready, stop = f"{self.wine.scratch}\\player-ready", f"{self.wine.scratch}\\player-stop"
+        for path in (ready, stop):
+            self.wine.remove_file(path)
+        player = self.wine.start_program(ARGS.filter_framework, "play", ready, stop)
+        try:
+            deadline = time.monotonic() + 60
+            while not self.wine.file_exists(ready):
+                self.assertIsNone(player.poll(), "the player ended before it held the filter")
+                self.assertLess(time.monotonic(), deadline, "the player did not start")
+                time.sleep(0.05)
+            return installed.uninstall()
+        finally:
+            self.wine.create_file(stop, b"")
+            self.assertEqual(0, player.wait(timeout=60), "the player failed")
+
+    def without_bookkeeping(self, before, after, installed):
+        """`after` less the keys of the installer's bookkeeping that were not
+        there before; each must hold no value and no key but such keys."""
+        kept = [key for key in installed.bookkeeping_keys() if key in after and key not in before]
+        for key in kept:
+            self.assertEqual((), after.keys[key], key)
+            self.assertLessEqual({f"{key}\\{name}" for name in after.sub_keys(key)}, set(kept), key)
+        return Registry({k: v for k, v in after.keys.items() if k not in kept}, after.clsid_root)
+
+    def run_row(self, kind, change):
+        installed = self.installer(kind, change)
+        # The first view also has Wine record what it records for each new
+        # process of the framework: the snapshot comes after it.
+        pristine = self.framework_view()
+        self.assertEqual((0, 0, REGDB_E_CLASSNOTREG),
+                         (pristine["listed"], pristine["matched"], pristine["created"]), pristine)
+        before = self.wine.export_registry()
+
+        self.check(installed.install(), "the install")
+
+        present = self.framework_view()
+        self.assertEqual({"filters": pristine["filters"] + 1, "listed": 1, "matched": 1,
+                          "class": 0, "created": 0}, present, "after the install")
+
+        if change == "player":
+            self.check(self.uninstall_while_playing(installed), "the uninstall")
+        else:
+            self.check(installed.uninstall(), "the uninstall")
+
+        if change == "without the program":
+            self.assertEqual(present, self.framework_view(), "the filter after the uninstall")
+            self.run_program()  # what the uninstaller did not run
+        self.assertEqual(pristine, self.framework_view(), "after the uninstall")
+        self.assertEqual(change == "player", self.wine.file_exists(installed.module),
+                         "the module after the uninstall")
+        self.assertEqual([], installed.own_files())
+        after = self.wine.export_registry()
+        self.assertSameRegistry(before, self.without_bookkeeping(before, after, installed))
+
+
+for _name, _kind, _change in INSTALLER_ROWS:
+    setattr(InstallerTest, f"test_{_name}",
+            lambda self, kind=_kind, change=_change: self.run_row(kind, change))
 
 
 def sz(text):
@@ -883,6 +1015,8 @@ if __name__ == "__main__":
     parser.add_argument("--machine-state", help="tests/e2e/machine_state.cpp, built")
     parser.add_argument("--module", help="a 32-bit module to load as a server file")
     parser.add_argument("--filter-framework", help="tests/e2e/filter_framework.cpp, built")
+    parser.add_argument("--installers", help="the folder of the built installers (installers.py)")
+    parser.add_argument("--makensis", help="makensis, to build an installer of the rows")
     ARGS, rest = parser.parse_known_args()
     ARGS.exe = os.path.abspath(ARGS.exe)
     ARGS.short_path = os.path.abspath(ARGS.short_path)

@@ -5,13 +5,12 @@
 //
 //   filter_framework.exe register SERVER [NAME]
 //   filter_framework.exe report
+//   filter_framework.exe play READY STOP
 //
-// register  writes the class key with InprocServer32 (default value SERVER,
-//           ThreadingModel Both), as a component's self-registration does,
-//           then registers the filter (name NAME, "Sample Filter" by default)
-//           in the category of ordinary filters through IFilterMapper2, with
-//           its merit and its two pins and their media types.
-// report    prints four lines, each a word and a number:
+// register  registers the filter as its own module does (sample_filter.h),
+//           with SERVER as its server file and NAME ("Sample Filter" by
+//           default) as its name.
+// report    prints five lines, each a word and a number:
 //             filters N   monikers that the system device enumerator lists in
 //                         the category of ordinary filters
 //             listed N    of those, the ones whose "CLSID" is the filter's
@@ -19,6 +18,12 @@
 //                         filter's input type that name the filter
 //             class 0xH   the HRESULT of CoGetClassObject for the filter's
 //                         class (0x80040154: the class is not registered)
+//             created 0xH the HRESULT of creating the filter and adding it to
+//                         a new filter graph, as a player does (0: both
+//                         succeeded; else the first failure's)
+// play      as a player does, holds the filter in a filter graph: creates
+//           the file READY once the graph holds it, and lets it go when the
+//           file STOP exists (after five minutes at most).
 //
 // Exits 0 when it did what it was asked, 2 on a wrong command line, 3 when a
 // call failed (named on stderr).
@@ -29,16 +34,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "sample_filter.h"
+
 namespace {
 
 const int kFailed = 3;
-const CLSID kFilter = {
-    0x3A7D52C8, 0x6E19, 0x4B2F, {0x9C, 0x04, 0x71, 0xE5, 0xD8, 0xA0, 0xB6, 0xF3}};
-const char kFilterKey[] = "CLSID\\{3A7D52C8-6E19-4B2F-9C04-71E5D8A0B6F3}";
-// The compressed format that the sample filter decodes: the subtype of the
-// four-character code "SMPL".
-const GUID kSampleSubtype = {
-    0x4C504D53, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
 
 // Reports a failed call on stderr; returns false.
 bool Failed(const char* what, long status) {
@@ -46,55 +46,20 @@ bool Failed(const char* what, long status) {
   return false;
 }
 
-// Writes one REG_SZ value below HKEY_CLASSES_ROOT\`path`, creating the key.
-bool WriteString(const char* path, const char* name, const char* value) {
-  HKEY key;
-  LONG status = RegCreateKeyExA(HKEY_CLASSES_ROOT, path, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                                &key, nullptr);
-  if (status != ERROR_SUCCESS) return Failed(path, status);
-  status = RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
-                          static_cast<DWORD>(std::strlen(value) + 1));
-  RegCloseKey(key);
-  return status == ERROR_SUCCESS || Failed(path, status);
-}
-
-// The class key and InprocServer32 as the filter's self-registration writes them.
-bool RegisterClassKey(const char* server, const char* name) {
-  char inproc[sizeof kFilterKey + 16];
-  std::snprintf(inproc, sizeof inproc, "%s\\InprocServer32", kFilterKey);
-  return WriteString(kFilterKey, nullptr, name) && WriteString(inproc, nullptr, server) &&
-         WriteString(inproc, "ThreadingModel", "Both");
-}
-
-// The filter below the category of ordinary filters, through the filter mapper.
-bool RegisterWithMapper(const char* name) {
-  wchar_t wideName[128];
-  if (MultiByteToWideChar(CP_ACP, 0, name, -1, wideName, 128) == 0)
-    return Failed("MultiByteToWideChar", static_cast<long>(GetLastError()));
-  // A decoder: compressed video in, uncompressed video out.
-  const REGPINTYPES inputTypes[] = {{&MEDIATYPE_Video, &kSampleSubtype}};
-  const REGPINTYPES outputTypes[] = {{&MEDIATYPE_Video, &MEDIASUBTYPE_RGB32},
-                                     {&MEDIATYPE_Video, &MEDIASUBTYPE_RGB24}};
-  REGFILTERPINS2 pins[2] = {};
-  pins[0].nMediaTypes = 1;
-  pins[0].lpMediaType = inputTypes;
-  pins[1].dwFlags = REG_PINFLAG_B_OUTPUT;
-  pins[1].nMediaTypes = 2;
-  pins[1].lpMediaType = outputTypes;
-  REGFILTER2 filter = {};
-  filter.dwVersion = 2;
-  filter.dwMerit = MERIT_NORMAL;
-  filter.cPins2 = 2;
-  filter.rgPins2 = pins;
-
-  IFilterMapper2* mapper;
-  HRESULT hr = CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER,
-                                IID_IFilterMapper2, reinterpret_cast<void**>(&mapper));
-  if (FAILED(hr)) return Failed("CoCreateInstance(CLSID_FilterMapper2)", hr);
-  hr = mapper->RegisterFilter(kFilter, wideName, nullptr, &CLSID_LegacyAmFilterCategory, nullptr,
-                              &filter);
-  mapper->Release();
-  return SUCCEEDED(hr) || Failed("IFilterMapper2::RegisterFilter", hr);
+// Creates the filter through the system's class activation and adds it to a
+// new filter graph; on success the caller releases both.
+HRESULT CreateInGraph(IGraphBuilder** graph, IBaseFilter** filter) {
+  HRESULT hr = CoCreateInstance(kFilter, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                reinterpret_cast<void**>(filter));
+  if (FAILED(hr)) return hr;
+  hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                        reinterpret_cast<void**>(graph));
+  if (SUCCEEDED(hr)) {
+    hr = (*graph)->AddFilter(*filter, L"Sample Filter");
+    if (FAILED(hr)) (*graph)->Release();
+  }
+  if (FAILED(hr)) (*filter)->Release();
+  return hr;
 }
 
 // Whether the moniker's property bag names the filter's class as "CLSID";
@@ -166,9 +131,35 @@ bool Report() {
   hr = CoGetClassObject(kFilter, CLSCTX_INPROC_SERVER, nullptr, IID_IUnknown,
                         reinterpret_cast<void**>(&factory));
   if (factory != nullptr) factory->Release();
-  std::printf("filters %d\nlisted %d\nmatched %d\nclass 0x%08lx\n", filters, listed, matched,
-              static_cast<unsigned long>(hr));
+  IGraphBuilder* graph;
+  IBaseFilter* filter;
+  HRESULT created = CreateInGraph(&graph, &filter);
+  if (SUCCEEDED(created)) {
+    filter->Release();
+    graph->Release();
+  }
+  std::printf("filters %d\nlisted %d\nmatched %d\nclass 0x%08lx\ncreated 0x%08lx\n", filters,
+              listed, matched, static_cast<unsigned long>(hr), static_cast<unsigned long>(created));
   return true;
+}
+
+// Holds the filter in a filter graph from the creation of `ready` until
+// `stop` exists.
+bool Play(const char* ready, const char* stop) {
+  IGraphBuilder* graph;
+  IBaseFilter* filter;
+  HRESULT hr = CreateInGraph(&graph, &filter);
+  if (FAILED(hr)) return Failed("creating the filter in a filter graph", hr);
+  HANDLE file = CreateFileA(ready, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  bool ok = file != INVALID_HANDLE_VALUE || Failed(ready, static_cast<long>(GetLastError()));
+  if (ok) CloseHandle(file);
+  for (int waited = 0; ok && GetFileAttributesA(stop) == INVALID_FILE_ATTRIBUTES; waited += 50) {
+    if (waited >= 300000) ok = Failed("waiting for the stop file", WAIT_TIMEOUT);
+    Sleep(50);
+  }
+  filter->Release();
+  graph->Release();
+  return ok;
 }
 
 }  // namespace
@@ -176,15 +167,18 @@ bool Report() {
 int main(int argc, char** argv) {
   bool registering = argc >= 3 && argc <= 4 && std::strcmp(argv[1], "register") == 0;
   bool reporting = argc == 2 && std::strcmp(argv[1], "report") == 0;
-  if (!registering && !reporting) {
-    std::fprintf(stderr, "usage: filter_framework register SERVER [NAME] | report\n");
+  bool playing = argc == 4 && std::strcmp(argv[1], "play") == 0;
+  if (!registering && !reporting && !playing) {
+    std::fprintf(stderr,
+                 "usage: filter_framework register SERVER [NAME] | report | play READY STOP\n");
     return 2;
   }
   HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   if (FAILED(hr)) return Failed("CoInitializeEx", hr), kFailed;
-  bool ok = registering ? RegisterClassKey(argv[2], argc == 4 ? argv[3] : "Sample Filter") &&
-                              RegisterWithMapper(argc == 4 ? argv[3] : "Sample Filter")
-                        : Report();
+  bool ok = registering
+                ? SUCCEEDED(RegisterSampleFilter(argv[2], argc == 4 ? argv[3] : "Sample Filter"))
+            : reporting ? Report()
+                        : Play(argv[2], argv[3]);
   CoUninitialize();
   return ok ? 0 : kFailed;
 }
