@@ -422,6 +422,22 @@ TEST_F(HostRegistryTest, ValuePassEndsWhenEveryDeletionFails) {
   EXPECT_EQ(ERROR_NO_MORE_ITEMS, ValuePass("T\\K"));
 }
 
+// Another process adds a value at each deletion: the pass meets as many
+// values as the key had when it began, and those added meanwhile stay.
+TEST_F(HostRegistryTest, ValuePassEndsWhileAnotherProcessKeepsAddingValues) {
+  for (const char* name : {"a", "b", "c"}) standin::SetString("T\\K", name, "x");
+  int added = 0;
+  standin::SetCallHook([&added](standin::Call call) {
+    if (call == standin::Call::RegDeleteValueA)
+      standin::SetString("T\\K", "z" + std::to_string(added++), "x");
+  });
+  EXPECT_EQ(ERROR_NO_MORE_ITEMS, ValuePass("T\\K"));
+  standin::SetCallHook(nullptr);
+  EXPECT_EQ(3, added);
+  EXPECT_FALSE(test_support::ValueExists(HKEY_CLASSES_ROOT, "T\\K", "a"));
+  EXPECT_TRUE(test_support::ValueExists(HKEY_CLASSES_ROOT, "T\\K", "z0"));
+}
+
 TEST_F(HostRegistryTest, SubKeyPassWalksToTheEndAndRemembersFromLevelZero) {
   // A chain one level deeper than the remembered levels below "T\K": each
   // key with a sub-key costs a failed deletion first, down to the last

@@ -146,6 +146,21 @@ TEST_F(HostRemovalTest, ClassRootProtectedOnceTheRunHoldsItDeletesOnlyBelowIt) {
   EXPECT_FALSE(FileExists(server));
 }
 
+// A class key that may not be opened with full access stays with its file,
+// even where its own protection would let it be deleted.
+TEST_F(HostRemovalTest, ClassKeyRefusingFullAccessStaysThoughItMayBeDeleted) {
+  RegisterManager(ClassManagerName);
+  std::string server = RegisterWholeFilter();
+  const std::string classKey = ClassPath(TargetFilterClsid);
+  standin::RemoveKey(classKey);
+  standin::SetString(classKey, "", "Sample Filter");
+  standin::DenyAccess(classKey, KEY_READ | DELETE);
+  RunRemoval();
+  EXPECT_TRUE(standin::KeyExists(classKey));
+  EXPECT_TRUE(FileExists(server));
+  EXPECT_FALSE(standin::KeyExists(InstanceEntryPath()));
+}
+
 TEST_F(HostRemovalTest, ManagerNameOfTheLongestLengthIsUsedWhole) {
   // The instance entry is opened through the manager's own handle: no path
   // is composed from its name.
