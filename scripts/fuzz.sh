@@ -10,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-600}
 
-scripts/install-deps.sh build clang libclang-rt-dev
+scripts/install-deps.sh build
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 mkdir -p build/fuzz/corpus build/fuzz/artifacts

@@ -4,7 +4,8 @@
 #
 #   scripts/install-deps.sh [GROUP] [PACKAGE...]
 #
-# GROUP is "build" (the host builds and the Windows cross-build), "wine"
+# GROUP is "build" (the host builds, the fuzzer with the release's clang
+# and the Windows cross-build), "wine"
 # (Wine with its 32-bit and 64-bit parts, for the Windows tests), "root"
 # (what makes another release's root), "all" (build and wine; the default)
 # or "--list GROUP", which prints the group's packages and installs nothing.
@@ -21,7 +22,7 @@
 set -uo pipefail
 
 build=(cmake make g++ googletest libbenchmark-dev clang-format g++-mingw-w64-i686-posix
-       binutils-mingw-w64-i686 python3 git osslsigncode openssl)
+       binutils-mingw-w64-i686 python3 git osslsigncode openssl clang libclang-rt-dev)
 wine=(wine wine32:i386 wine64)
 root=(debootstrap zstd)
 
