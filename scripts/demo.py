@@ -10,7 +10,7 @@ framework itself finds: the filters it lists, and whether the sample
 filter's class can be activated. RF_DEMO_ARCH=win32 makes a 32-bit prefix
 with the 32-bit registration only.
 
-    demo.py --exe remove_filter.exe --prefix-script cmake/wine-prefix.sh
+    demo.py --exe remove_filter.exe
             --snapshot registry_snapshot.exe --filter-framework filter_framework.exe
 """
 
@@ -49,7 +49,6 @@ def present(flag):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--exe", required=True)
-    parser.add_argument("--prefix-script", required=True)
     parser.add_argument("--snapshot", required=True)
     parser.add_argument("--filter-framework", required=True)
     args = parser.parse_args()
@@ -62,8 +61,7 @@ def main():
 
     print("== 3/5 A throwaway Wine prefix", flush=True)
     workdir = tempfile.mkdtemp(prefix="remove_filter-demo.")
-    wine = WinePrefix(os.path.join(workdir, "prefix"), os.path.abspath(args.prefix_script), arch,
-                      args.snapshot)
+    wine = WinePrefix(os.path.join(workdir, "prefix"), arch, args.snapshot)
     try:
         wine.create()
         wine.start()
@@ -72,11 +70,8 @@ def main():
         framework.wine = wine
         return demo(wine, exe, framework)
     finally:
-        wine.stop()
-        if os.environ.get("RF_KEEP_PREFIX"):
-            print(f"The prefix stays: WINEPREFIX={wine.path}")
-        else:
-            wine.remove()
+        wine.remove()
+        if not os.path.exists(wine.path):
             os.rmdir(workdir)
 
 

@@ -23,8 +23,7 @@ for preset in host host-asan fuzz win32; do
     scripts/fuzz.sh "${RF_FUZZ_SECONDS:-5}"
     continue
   fi
-  cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset"
+  scripts/build-preset.sh "$preset"
   if [ "$preset" = win32 ] && ! scripts/install-deps.sh wine; then
     echo "scripts/test.sh: the host tests passed and build/win32/remove_filter.exe is built," \
       "but Wine could not be installed, so the Windows tests did not run: not a pass."

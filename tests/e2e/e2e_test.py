@@ -20,7 +20,7 @@ run, what it lists and whether the class can be activated, with the helper
     e2e_test.py --exe remove_filter.exe --short-path short_path.exe
                 --snapshot registry_snapshot.exe --machine-state machine_state.exe
                 --module libsample_module.dll --filter-framework filter_framework.exe
-                --prefix DIR --prefix-script cmake/wine-prefix.sh [--arch win64]
+                --prefix DIR [--arch win64]
 """
 
 import argparse
@@ -71,7 +71,7 @@ SPENT = False
 
 def setUpModule():
     global WINE, PRISTINE
-    WINE = WinePrefix(ARGS.prefix, ARGS.prefix_script, ARGS.arch, ARGS.snapshot)
+    WINE = WinePrefix(ARGS.prefix, ARGS.arch, ARGS.snapshot)
     unittest.addModuleCleanup(stop_wine)
     WINE.create()
     WINE.start()
@@ -88,9 +88,7 @@ def renew_spent_prefix():
 
 
 def stop_wine():
-    WINE.stop()
-    if not os.environ.get("RF_KEEP_PREFIX"):
-        WINE.remove()
+    WINE.remove()
 
 
 def only_class_manager(registry, root):
@@ -787,7 +785,6 @@ if __name__ == "__main__":
     parser.add_argument("--short-path", required=True)
     parser.add_argument("--snapshot", required=True)
     parser.add_argument("--prefix", required=True)
-    parser.add_argument("--prefix-script", required=True)
     parser.add_argument("--arch", choices=["win32", "win64"], default="win32")
     parser.add_argument("--machine-state", help="tests/e2e/machine_state.cpp, built")
     parser.add_argument("--module", help="a 32-bit module to load as a server file")

@@ -3,10 +3,12 @@ snapshots of its whole registry. Shared by the end-to-end tests and the demo."""
 
 import os
 import re
-import shutil
 import subprocess
-import tempfile
+import sys
 from collections import namedtuple
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "cmake"))
+import wine_driver  # noqa: E402
 
 CLSID_ROOT = "HKEY_CLASSES_ROOT\\CLSID"
 # Where Wine keeps HKEY_CLASSES_ROOT\CLSID: in a 32-bit prefix, and in the
@@ -23,8 +25,6 @@ WOW64_CLASSES = ("HKEY_LOCAL_MACHINE\\Software\\Classes\\Wow6432Node",
                  "HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\Classes")
 # The keys of the 64-bit view carry this in front of their path.
 VIEW64 = "64-bit view: "
-# Wine's 64-bit loader; `wine` itself runs the 32-bit programs of a prefix.
-WINE64 = shutil.which("wine64") or "/usr/lib/wine/wine64"
 # The snapshot program (tests/e2e/registry_snapshot.cpp) where the win32
 # preset builds it, unless RF_REGISTRY_SNAPSHOT or the caller names another.
 SNAPSHOT_EXE = os.environ.get("RF_REGISTRY_SNAPSHOT") or os.path.join(
@@ -218,28 +218,20 @@ def registry_file(keys, removed=()):
 
 
 class WinePrefix:
-    """A prefix of `arch` (win32 or win64) made fresh by cmake/wine-prefix.sh,
-    with one server that runs from start() to stop(), so that the registry
-    writes with which Wine starts its services are over before the first
-    snapshot and never come between two.
+    """A prefix of `arch` (win32 or win64), made and run through the Wine
+    driver (cmake/wine_driver.py), with one server that runs from start()
+    to stop(), so that the registry writes with which Wine starts its
+    services are over before the first snapshot and never come between two.
 
     In a 64-bit prefix the registry has two views and C:\\Windows\\System32
     two folders. Where a method takes `view`, 32 (the default) is what a
     32-bit process such as the program sees, 64 what a 64-bit one sees."""
 
-    def __init__(self, path, prefix_script, arch="win32", snapshot=SNAPSHOT_EXE):
-        self.path = path
+    def __init__(self, path, arch="win32", snapshot=SNAPSHOT_EXE):
+        self.path = os.path.abspath(path)
         self.snapshot = os.path.abspath(snapshot)  # the host path of registry_snapshot.exe
-        self.prefix_script = prefix_script
         self.arch = arch
-        # XDG_RUNTIME_DIR as cmake/wine-prefix.sh sets it: without it, every
-        # process of Wine 10 writes an error to its standard error.
-        self.runtime_dir = os.path.join(os.path.abspath(path), ".xdg-runtime")
-        self.env = dict(os.environ, WINEPREFIX=path, WINEARCH=arch, WINEDEBUG="-all",
-                        WINEDLLOVERRIDES="mscoree,mshtml=", XDG_RUNTIME_DIR=self.runtime_dir)
-        # Wine 10.0 (Debian 13) crashes at the start of a prefix where
-        # TMPDIR is set, to any folder.
-        self.env.pop("TMPDIR", None)
+        self.env = wine_driver.environment(self.path)
         self.scratch = "C:\\rf-e2e-scratch"
 
     @property
@@ -247,17 +239,16 @@ class WinePrefix:
         return self.arch == "win64"
 
     def create(self):
-        subprocess.run([self.prefix_script, "create", self.path, self.arch], check=True,
-                       env=self.env)
+        """A fresh prefix in place of whatever was at the path."""
+        wine_driver.create(self.path, self.arch)
 
     def start(self):
         # The server and the services that the first process starts outlive
         # it: they get no handle on the caller's output. The server waits up
         # to five minutes for the next process, so it outlives every pause
         # between two steps but not a test run that died before stop().
-        self.make_runtime_dir()
-        quiet = dict(env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                     stderr=subprocess.DEVNULL)
+        wine_driver.make_private_folders(self.env)
+        quiet = wine_driver.quiet(self.env)
         # It fails when a server of the prefix already runs; that one serves.
         subprocess.run(["wineserver", "-p300"], **quiet)
         subprocess.run(["wine", "cmd", "/c", "exit"], check=True, timeout=120, **quiet)
@@ -266,34 +257,17 @@ class WinePrefix:
         subprocess.run(["wine", "net", "start", "RpcSs"], timeout=120, **quiet)
         os.makedirs(self.host_path(self.scratch), exist_ok=True)
 
-    def make_runtime_dir(self):
-        """XDG_RUNTIME_DIR, private to the user (mode 0700)."""
-        os.makedirs(self.runtime_dir, exist_ok=True)
-        os.chmod(self.runtime_dir, 0o700)
-
     def stop(self):
-        quiet = dict(env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                     stderr=subprocess.DEVNULL)
-        subprocess.run(["wineserver", "-k"], **quiet)
-        subprocess.run(["wineserver", "-w"], **quiet)
+        wine_driver.stop(self.path)
 
     def remove(self):
-        shutil.rmtree(self.path, ignore_errors=True)
+        """Stopped and removed, unless RF_KEEP_PREFIX keeps it."""
+        wine_driver.remove(self.path)
 
     def run(self, program, *args, timeout=120, view=32):
-        """Runs a program (a Windows command or a host path of a .exe) as its
-        own process, a Windows command in its 64-bit build when `view` is 64;
-        returns the CompletedProcess with stdout and stderr as bytes. The output goes through files, not pipes, so that nothing the
-        process may leave running can hold up the wait for it."""
-        self.make_runtime_dir()
-        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            loader = WINE64 if view == 64 else "wine"
-            result = subprocess.run([loader, program, *args], env=self.env, timeout=timeout,
-                                    stdin=subprocess.DEVNULL, stdout=out, stderr=err)
-            out.seek(0)
-            err.seek(0)
-            result.stdout, result.stderr = out.read(), err.read()
-        return result
+        """wine_driver.run in this prefix."""
+        return wine_driver.run(self.path, program, *args, timeout=timeout, view=view,
+                               env=self.env)
 
     def host_path(self, windows_path, view=32):
         """The host path of a path on drive C: ("C:\\a\\b"). In a 64-bit
