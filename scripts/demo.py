@@ -21,16 +21,14 @@ import tempfile
 
 sys.dont_write_bytecode = True  # no cache files in the source tree
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tests", "e2e"))
-from wine_prefix import (CLSID_ROOT, EXPORTED_CLSID_ROOT, VIEW64, WinePrefix,  # noqa: E402
-                         registry_file)
+from sample_filter import (CLASS_KEY_PATH, CLSID_ROOT, REGDB_E_CLASSNOTREG,  # noqa: E402
+                           TARGET, Framework, FrameworkError, registered_class, registered_entry)
+from wine_prefix import EXPORTED_CLSID_ROOT, VIEW64, WinePrefix, registry_file  # noqa: E402
 
-TARGET = "{3A7D52C8-6E19-4B2F-9C04-71E5D8A0B6F3}"
 # A 32-bit program is installed below "Program Files (x86)" on 64-bit
 # Windows, and its 64-bit build below "Program Files".
 DIRECTORY_64 = "C:\\Program Files\\Sample Filter"
 SERVER_64 = DIRECTORY_64 + "\\sample_filter.dll"
-# What activating a class gives when the class is not registered.
-REGDB_E_CLASSNOTREG = 0x80040154
 
 
 def say(text=""):
@@ -75,37 +73,6 @@ def main():
             os.rmdir(workdir)
 
 
-class CouldNotRun(Exception):
-    """The demo could not do one of its steps; the message says which."""
-
-
-class Framework:
-    """The media framework's own view, through the helper
-    tests/e2e/filter_framework.cpp run in the prefix."""
-
-    def __init__(self, helper):
-        self.helper = helper
-        self.wine = None
-
-    def call(self, *args):
-        result = self.wine.run(self.helper, *args)
-        if result.returncode != 0:
-            raise CouldNotRun(f"filter_framework {args[0]} failed with status {result.returncode}: "
-                              f"{result.stderr.decode(errors='replace').strip()}")
-        return result.stdout.decode("ascii")
-
-    def register(self, server, name):
-        self.call("register", server, name)
-
-    def report(self):
-        """{"filters": the filters that its device enumerator lists, "listed":
-        how many of them are the sample filter, "matched": how many of its
-        mapper's matches for the sample filter's input type are, "class":
-        the result of activating the sample filter's class}."""
-        return {word: int(number, 0)
-                for word, number in (line.split() for line in self.call("report").splitlines())}
-
-
 def describe(seen):
     """What the framework found, in plain words."""
     if seen["listed"]:
@@ -124,7 +91,7 @@ def describe(seen):
 def demo(wine, exe, framework):
     try:
         return show_removal(wine, exe, framework)
-    except CouldNotRun as error:
+    except FrameworkError as error:
         print(f"The demo could not run: {error}")
         return 2
 
@@ -145,16 +112,16 @@ def show_removal(wine, exe, framework):
     print(f"== 4/5 Registering a sample filter {TARGET} through the media framework",
           flush=True)
     entry = f"{instance}\\{TARGET}"
-    class_key = f"{CLSID_ROOT}\\{TARGET}"
     wine.create_file(server, b"MZ sample filter")
     framework.register(server, "Sample Filter")
-    keys = [entry, class_key, class_key + "\\InprocServer32"]
+    keys = [entry, CLASS_KEY_PATH, CLASS_KEY_PATH + "\\InprocServer32"]
     wine.create_file(neighbour, b"beside the server file\r\n")
     keys64 = {}
     if wine.is_64_bit:
         manager64 = pristine.class_managers(VIEW64 + EXPORTED_CLSID_ROOT)[0]
-        keys64 = filter_keys(f"{CLSID_ROOT}\\{manager64}\\Instance\\{TARGET}", class_key,
-                             SERVER_64, "Sample Filter (64-bit)")
+        name64 = "Sample Filter (64-bit)"
+        keys64 = {**registered_entry(f"{CLSID_ROOT}\\{manager64}\\Instance\\{TARGET}", name64),
+                  **registered_class(SERVER_64, name64)}
         wine.import_registry(registry_file(keys64), view=64)
         wine.create_file(SERVER_64, b"MZ sample filter, 64-bit build", view=64)
     # Each run of the helper changes the registry of its own accord (Wine
@@ -163,7 +130,7 @@ def show_removal(wine, exe, framework):
     before = wine.export_registry()
     if not seen_before["listed"] or not seen_before["matched"] or \
             seen_before["class"] == REGDB_E_CLASSNOTREG:
-        raise CouldNotRun(f"the framework does not find the sample filter registered: "
+        raise FrameworkError(f"the framework does not find the sample filter registered: "
                           f"{describe(seen_before)}")
     view = "the 32-bit view, where the program looks" if wine.is_64_bit else "the registry"
     say(f"in {view}: class manager {short(CLSID_ROOT)}\\{manager}, "
@@ -183,10 +150,11 @@ def show_removal(wine, exe, framework):
         + ("no output" if not output else f"output: {output.decode(errors='replace')!r}"))
     after = wine.export_registry()
     seen_after = framework.report()
-    targets = wine.names(entry) + wine.names(class_key)
+    targets = wine.names(entry) + wine.names(CLASS_KEY_PATH)
     gone = {
         short(entry): wine.names(entry)[0] not in after,
-        short(class_key) + " (with InprocServer32)": wine.names(class_key)[0] not in after,
+        short(CLASS_KEY_PATH) + " (with InprocServer32)":
+            wine.names(CLASS_KEY_PATH)[0] not in after,
         server: not wine.file_exists(server),
     }
     for what, is_gone in gone.items():
@@ -228,15 +196,6 @@ def show_removal(wine, exe, framework):
     else:
         print("Result: the sample filter was removed, but the run did more than it should.")
     return 0 if ok else 1
-
-
-def filter_keys(entry, class_key, server, name):
-    """A filter's instance entry and class key naming `server`."""
-    return {
-        entry: {"FriendlyName": name, "CLSID": TARGET, "FilterData": b"\x02\0\0\0\0\0\x20\0"},
-        class_key: {"": name},
-        class_key + "\\InprocServer32": {"": server, "ThreadingModel": "Both"},
-    }
 
 
 def show(wine, registry, paths, view):

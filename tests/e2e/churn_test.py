@@ -15,9 +15,8 @@ import sys
 import time
 
 sys.dont_write_bytecode = True  # no cache files in the source tree
+from sample_filter import TARGET
 from wine_prefix import EXPORTED_CLSID_ROOT, WinePrefix, windows_path, wine_driver
-
-TARGET = "{3A7D52C8-6E19-4B2F-9C04-71E5D8A0B6F3}"
 HELPER_KEYS = ("{00000000-0000-0000-0000-0000000C4A01}", "{00000000-0000-0000-0000-0000000C4A02}")
 
 

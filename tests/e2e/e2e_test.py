@@ -30,7 +30,10 @@ import sys
 import unittest
 
 sys.dont_write_bytecode = True  # no cache files in the source tree
-from wine_prefix import (CLSID_ROOT, EXPORTED_CLSID_ROOT, REG_BINARY, REG_DWORD, REG_EXPAND_SZ,
+from sample_filter import (CLASS_KEY_PATH, CLASS_MANAGER_NAME, CLSID_ROOT, OTHER_FILTER,
+                           REGDB_E_CLASSNOTREG, TARGET, Framework, instance_entry_path,
+                           registered_class, registered_entry)
+from wine_prefix import (EXPORTED_CLSID_ROOT, REG_BINARY, REG_DWORD, REG_EXPAND_SZ,
                          REG_SZ, VIEW64, WINE_OWN_VALUES, Registry, Value, WinePrefix,
                          registry_file,
                          windows_path)
@@ -38,15 +41,10 @@ from wine_prefix import (CLSID_ROOT, EXPORTED_CLSID_ROOT, REG_BINARY, REG_DWORD,
 ARGS = None
 WINE = None  # the prefix, shared by every case of the module
 
-TARGET = "{3A7D52C8-6E19-4B2F-9C04-71E5D8A0B6F3}"
-MANAGER_NAME = "ActiveMovie Filter Class Manager"
 # Class keys of managers of the tests' own; they come before every real
 # class key in enumeration order.
 EARLY_MANAGER = "{00000000-0000-0000-0000-00000000E2E1}"
 LATER_MANAGER = "{00000000-0000-0000-0000-00000000E2E2}"
-OTHER_FILTER = "{5E0F4A31-9B2C-4D7E-8A16-C3F09B2D4E58}"
-# What activating a class gives when the class is not registered.
-REGDB_E_CLASSNOTREG = 0x80040154
 
 
 def exported(path):
@@ -54,12 +52,6 @@ def exported(path):
     snapshot names it."""
     return WINE.names(path)[0]
 
-
-def instance_entry_path(manager):
-    return f"{CLSID_ROOT}\\{manager}\\Instance\\{TARGET}"
-
-
-CLASS_KEY_PATH = f"{CLSID_ROOT}\\{TARGET}"
 
 
 PRISTINE = None  # the fresh prefix's registry
@@ -141,16 +133,12 @@ class ProgramCase(unittest.TestCase):
 
     def register_instance_entry(self, manager, view=32, name="Sample Filter"):
         entry = instance_entry_path(manager)
-        self.register({
-            entry: {"FriendlyName": name, "CLSID": TARGET,
-                    "FilterData": b"\x02\0\0\0\0\0\x20\0"},
-            entry + "\\Pins\\Output": {"Direction": 1},
-        }, view)
+        self.register({**registered_entry(entry, name),
+                       entry + "\\Pins\\Output": {"Direction": 1}}, view)
 
     def register_class_key(self, server_path, view=32, name="Sample Filter"):
         self.register({
-            CLASS_KEY_PATH: {"": name},
-            CLASS_KEY_PATH + "\\InprocServer32": {"": server_path, "ThreadingModel": "Both"},
+            **registered_class(server_path, name),
             CLASS_KEY_PATH + "\\Implemented Categories\\{DA4E3DA0-D07D-11D0-BD50-00A0C911CE86}": {},
         }, view)
 
@@ -218,26 +206,16 @@ class EndToEndTest(ProgramCase):
         for neighbour in neighbours:
             self.assertTrue(self.wine.file_exists(neighbour), neighbour)
 
-    def framework_view(self):
-        """What the media framework finds of the filter (tests/e2e/
-        filter_framework.cpp): the filters its device enumerator lists, how
-        many of them are the filter, how many of its mapper's matches for the
-        filter's input type are, and the result of activating its class."""
-        result = self.wine.run(ARGS.filter_framework, "report")
-        self.assertEqual(0, result.returncode, result.stderr.decode("latin-1"))
-        return {word: int(number, 0) for word, number in
-                (line.split() for line in result.stdout.decode("ascii").splitlines())}
-
     def test_filter_registered_through_the_framework(self):
         if not ARGS.filter_framework:
             self.skipTest("no --filter-framework given")
         server, neighbour = self.create_files("Sample Filter.ax", "readme.txt")
         self.created_keys[32] += [instance_entry_path(self.manager), CLASS_KEY_PATH]
-        result = self.wine.run(ARGS.filter_framework, "register", server)
-        self.assertEqual(0, result.returncode, result.stderr.decode("latin-1"))
+        framework = Framework(ARGS.filter_framework, self.wine)
+        framework.register(server)
         # Each run of the helper changes the registry of its own accord (Wine
         # records a display device for it): every snapshot comes after them.
-        registered = self.framework_view()
+        registered = framework.report()
         targets = self.wine.names(instance_entry_path(self.manager)) + self.wine.names(CLASS_KEY_PATH)
         before = self.wine.export_registry()
         for target in targets:
@@ -252,7 +230,7 @@ class EndToEndTest(ProgramCase):
         self.run_program()
 
         after = self.wine.export_registry()
-        removed = self.framework_view()
+        removed = framework.report()
         self.assertEqual({"filters": registered["filters"] - 1, "listed": 0, "matched": 0,
                           "class": REGDB_E_CLASSNOTREG}, removed,
                          f"what the framework finds after the run (class 0x{removed['class']:08x})")
@@ -304,7 +282,7 @@ class EndToEndTest(ProgramCase):
         self.assertTrue(self.wine.file_exists(neighbour))
 
     def test_manager_matched_in_other_letter_case(self):
-        self.register_manager(EARLY_MANAGER, MANAGER_NAME.swapcase())
+        self.register_manager(EARLY_MANAGER, CLASS_MANAGER_NAME.swapcase())
         self.register_instance_entry(self.manager)
         server, = self.create_files("Sample Filter.dll")
         before, after = self.removal(EARLY_MANAGER, server, [])
@@ -314,8 +292,8 @@ class EndToEndTest(ProgramCase):
 
     def test_first_manager_in_enumeration_order_wins(self):
         # Registered in the reverse of the order in which they enumerate.
-        self.register_manager(LATER_MANAGER, MANAGER_NAME)
-        self.register_manager(EARLY_MANAGER, MANAGER_NAME)
+        self.register_manager(LATER_MANAGER, CLASS_MANAGER_NAME)
+        self.register_manager(EARLY_MANAGER, CLASS_MANAGER_NAME)
         self.register_instance_entry(LATER_MANAGER)
         self.register_instance_entry(self.manager)
         server, = self.create_files("Sample Filter.dll")
@@ -423,20 +401,6 @@ def sz(text):
     return (text + "\0").encode("utf-16-le")
 
 
-def reg_data(value):
-    """A Value's data as a registry file of version 5 writes it."""
-    if value.type == REG_SZ:
-        return '"' + value.text().replace("\\", "\\\\").replace('"', '\\"') + '"'
-    if value.type == REG_DWORD:
-        return f"dword:{int.from_bytes(value.data, 'little'):08x}"
-    kind = "hex" if value.type == REG_BINARY else f"hex({value.type:x})"
-    return kind + ":" + ",".join(f"{b:02x}" for b in value.data)
-
-
-def reg_name(name):
-    return "@" if name == "" else '"' + name.replace("\\", "\\\\").replace('"', '\\"') + '"'
-
-
 class SnapshotTest(unittest.TestCase):
     """The snapshots that every case compares see each kind of change that
     the system's own registry editor makes, in each registry view, and
@@ -461,16 +425,11 @@ class SnapshotTest(unittest.TestCase):
         """Imports, through the registry editor of `view`, the keys `keys`
         ({path below HKEY_LOCAL_MACHINE: [Value, ...]}), then removes the
         keys and the values ((path, name)) given."""
-        lines = ["Windows Registry Editor Version 5.00", ""]
-        for path in removed_keys:
-            lines += [f"[-HKEY_LOCAL_MACHINE\\{path}]", ""]
-        for path, values in keys.items():
-            lines.append(f"[HKEY_LOCAL_MACHINE\\{path}]")
-            lines += [f"{reg_name(v.name)}={reg_data(v)}" for v in values]
-            lines.append("")
-        for path, name in removed_values:
-            lines += [f"[HKEY_LOCAL_MACHINE\\{path}]", f"{reg_name(name)}=-", ""]
-        WINE.import_registry("\r\n".join(lines) + "\r\n", view)
+        machine = "HKEY_LOCAL_MACHINE\\"
+        WINE.import_registry(registry_file(
+            {machine + path: values for path, values in keys.items()},
+            removed=[machine + path for path in removed_keys],
+            removed_values=[(machine + path, name) for path, name in removed_values]), view)
 
     def test_difference_of_two_snapshots_is_exactly_the_change(self):
         views = (32, 64) if WINE.is_64_bit else (32,)
@@ -592,7 +551,7 @@ class Wow64Test(ProgramCase):
         self.assert_64_bit_filter_kept(keys64, server, content64, after)
 
     def test_class_manager_only_in_the_32_bit_view(self):
-        self.register_manager(EARLY_MANAGER, MANAGER_NAME)
+        self.register_manager(EARLY_MANAGER, CLASS_MANAGER_NAME)
         server, = self.create_files("Sample Filter.dll")
         before, _ = self.removal(EARLY_MANAGER, server, [])
         self.assertEqual([EARLY_MANAGER, self.manager], before.class_managers())

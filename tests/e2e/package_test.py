@@ -16,23 +16,16 @@ import sys
 import unittest
 import zipfile
 
+sys.dont_write_bytecode = True  # no cache files in the source tree
+from commands import git  # noqa: E402
+
 ARGS = None
 
 
 def commit_time():
     """The time of the last commit when the sources are a git checkout of
-    their own, else None (also where there is no git)."""
-    try:
-        top = subprocess.run(["git", "-C", ARGS.source, "rev-parse", "--show-toplevel"],
-                             capture_output=True, text=True)
-        commit = subprocess.run(["git", "-C", ARGS.source, "log", "-1", "--format=%ct"],
-                                capture_output=True, text=True)
-    except OSError:
-        return None
-    if top.returncode or commit.returncode or \
-            os.path.realpath(top.stdout.strip()) != os.path.realpath(ARGS.source):
-        return None
-    return commit.stdout.strip()
+    their own, else None."""
+    return (git(ARGS.source, "log", "-1", "--format=%ct") or "").strip() or None
 
 
 class ReleasePackageTest(unittest.TestCase):

@@ -9,12 +9,11 @@ from collections import namedtuple
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "cmake"))
 import wine_driver  # noqa: E402
+from sample_filter import CLASS_MANAGER_NAME, CLSID_ROOT  # noqa: E402
 
-CLSID_ROOT = "HKEY_CLASSES_ROOT\\CLSID"
 # Where Wine keeps HKEY_CLASSES_ROOT\CLSID: in a 32-bit prefix, and in the
 # 64-bit view of a 64-bit one.
 EXPORTED_CLSID_ROOT = "HKEY_LOCAL_MACHINE\\Software\\Classes\\CLSID"
-CLASS_MANAGER_NAME = "ActiveMovie Filter Class Manager"
 
 # In a 64-bit prefix, a 32-bit process sees HKEY_CLASSES_ROOT\CLSID at
 # HKEY_LOCAL_MACHINE\Software\Classes\Wow6432Node\CLSID; Wine 8 keeps it
@@ -195,25 +194,44 @@ def windows_path(host_path):
     return "Z:" + os.path.abspath(host_path).replace("/", "\\")
 
 
-def registry_file(keys, removed=()):
-    """A REGEDIT4 file that creates `keys` ({path: {name: value}}, where the
-    name "" is the default value, str is REG_SZ, int REG_DWORD and bytes
-    REG_BINARY) and removes the keys in `removed`."""
-    lines = ["REGEDIT4", ""]
+def reg_string(text):
+    """A name or a string as a registry file writes it, quoted."""
+    return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
+
+
+def reg_data(value):
+    """A value's data as a registry file writes it: of a Value (any type),
+    a str (REG_SZ), an int (REG_DWORD) or bytes (REG_BINARY)."""
+    if isinstance(value, Value):
+        if value.type == REG_SZ and value.text() is not None:
+            return reg_string(value.text())
+        if value.type == REG_DWORD and len(value.data) == 4:
+            return f"dword:{int.from_bytes(value.data, 'little'):08x}"
+        kind = "hex" if value.type == REG_BINARY else f"hex({value.type:x})"
+        return kind + ":" + ",".join(f"{b:02x}" for b in value.data)
+    if isinstance(value, str):
+        return reg_string(value)
+    if isinstance(value, int):
+        return f"dword:{value:08x}"
+    return "hex:" + ",".join(f"{b:02x}" for b in value)
+
+
+def registry_file(keys, removed=(), removed_values=()):
+    """The text of a registry file (version 5) that removes the keys in
+    `removed`, creates `keys` ({path: {name: data}} or {path: [Value,
+    ...]}; the name "" is the default value; data as reg_data() takes it),
+    then removes the values `removed_values` ((path, name), ...)."""
+    lines = ["Windows Registry Editor Version 5.00", ""]
     for path in removed:
         lines += [f"[-{path}]", ""]
     for path, values in keys.items():
         lines.append(f"[{path}]")
-        for name, value in values.items():
-            name = "@" if name == "" else '"' + name.replace("\\", "\\\\") + '"'
-            if isinstance(value, str):
-                data = '"' + value.replace("\\", "\\\\").replace('"', '\\"') + '"'
-            elif isinstance(value, int):
-                data = f"dword:{value:08x}"
-            else:
-                data = "hex:" + ",".join(f"{b:02x}" for b in value)
-            lines.append(f"{name}={data}")
+        pairs = values.items() if isinstance(values, dict) else ((v.name, v) for v in values)
+        for name, value in pairs:
+            lines.append(("@" if name == "" else reg_string(name)) + "=" + reg_data(value))
         lines.append("")
+    for path, name in removed_values:
+        lines += [f"[{path}]", ("@" if name == "" else reg_string(name)) + "=-", ""]
     return "\r\n".join(lines) + "\r\n"
 
 
