@@ -24,7 +24,7 @@ set -uo pipefail
 build=(cmake make g++ googletest libbenchmark-dev clang-format g++-mingw-w64-i686-posix
        binutils-mingw-w64-i686 python3 git osslsigncode openssl clang libclang-rt-dev)
 wine=(wine wine32:i386 wine64)
-root=(debootstrap zstd)
+root=(debootstrap zstd python3)
 
 list_only=0
 if [ "${1:-}" = --list ]; then

@@ -25,6 +25,10 @@ WORK = os.path.join(ROOT, "build", "mutate")
 SRC = os.path.join(WORK, "src")
 EQUIVALENT_FILE = os.path.join(ROOT, "scripts", "mutate-equivalent.txt")
 
+sys.dont_write_bytecode = True  # no cache files in the source tree
+sys.path.insert(0, os.path.join(ROOT, "scripts"))
+import work_tree  # noqa: E402
+
 # Which files are the program's and which tests check it is the build's to
 # say, not this script's: the files are the sources of the remove_filter
 # target and of the project libraries it links (CMake's file API), less the
@@ -355,33 +359,9 @@ def read_equivalent():
 
 
 def sync_copy():
-    """Makes build/mutate/src equal to the checkout, writing only the files
+    """Makes build/mutate/src equal to the work tree, writing only the files
     whose contents differ, so that a rebuild stays incremental."""
-    seen = set()
-    for dirpath, dirnames, filenames in os.walk(ROOT):
-        rel = os.path.relpath(dirpath, ROOT)
-        dirnames[:] = [d for d in dirnames
-                       if not (rel == "." and d in ("build", ".git")) and d != "__pycache__"]
-        for name in filenames:
-            relpath = os.path.normpath(os.path.join(rel, name))
-            seen.add(relpath)
-            source = os.path.join(ROOT, relpath)
-            target = os.path.join(SRC, relpath)
-            with open(source, "rb") as f:
-                data = f.read()
-            if os.path.exists(target):
-                with open(target, "rb") as f:
-                    if f.read() == data:
-                        continue
-            os.makedirs(os.path.dirname(target), exist_ok=True)
-            with open(target, "wb") as f:
-                f.write(data)
-            shutil.copymode(source, target)
-    for dirpath, _, filenames in os.walk(SRC):
-        for name in filenames:
-            relpath = os.path.relpath(os.path.join(dirpath, name), SRC)
-            if relpath not in seen:
-                os.remove(os.path.join(dirpath, name))
+    work_tree.copy(ROOT, SRC, prune=True)
 
 
 class Build:
