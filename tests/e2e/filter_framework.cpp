@@ -28,13 +28,17 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
+
+#include "helpers/registry_writes.h"
+#include "helpers/sample_filter.h"
 
 namespace {
 
 const int kFailed = 3;
 const CLSID kFilter = {
     0x3A7D52C8, 0x6E19, 0x4B2F, {0x9C, 0x04, 0x71, 0xE5, 0xD8, 0xA0, 0xB6, 0xF3}};
-const char kFilterKey[] = "CLSID\\{3A7D52C8-6E19-4B2F-9C04-71E5D8A0B6F3}";
+const std::string kFilterKey = std::string("CLSID\\") + helpers::kFilterClsid;
 // The compressed format that the sample filter decodes: the subtype of the
 // four-character code "SMPL".
 const GUID kSampleSubtype = {
@@ -47,21 +51,15 @@ bool Failed(const char* what, long status) {
 }
 
 // Writes one REG_SZ value below HKEY_CLASSES_ROOT\`path`, creating the key.
-bool WriteString(const char* path, const char* name, const char* value) {
-  HKEY key;
-  LONG status = RegCreateKeyExA(HKEY_CLASSES_ROOT, path, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                                &key, nullptr);
-  if (status != ERROR_SUCCESS) return Failed(path, status);
-  status = RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
-                          static_cast<DWORD>(std::strlen(value) + 1));
-  RegCloseKey(key);
-  return status == ERROR_SUCCESS || Failed(path, status);
+bool WriteString(const std::string& path, const char* name, const char* value) {
+  LONG status = helpers::WriteValue(HKEY_CLASSES_ROOT, path, name ? name : "", REG_SZ,
+                                    std::string(value) + std::string(1, '\0'));
+  return status == ERROR_SUCCESS || Failed(path.c_str(), status);
 }
 
 // The class key and InprocServer32 as the filter's self-registration writes them.
 bool RegisterClassKey(const char* server, const char* name) {
-  char inproc[sizeof kFilterKey + 16];
-  std::snprintf(inproc, sizeof inproc, "%s\\InprocServer32", kFilterKey);
+  std::string inproc = kFilterKey + "\\InprocServer32";
   return WriteString(kFilterKey, nullptr, name) && WriteString(inproc, nullptr, server) &&
          WriteString(inproc, "ThreadingModel", "Both");
 }

@@ -4,32 +4,15 @@
 #include <cstdio>
 #include <vector>
 
+#include "helpers/text.h"
 #include "platform/platform.h"
 
 namespace fidelity {
 
 namespace {
 
-std::string Upper(std::string s) {
-  for (char& c : s)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return s;
-}
-
-std::string Escape(const std::string& bytes) {
-  static const char kHex[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : bytes) {
-    if (c >= 0x20 && c < 0x7f && c != '|' && c != '%') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out;
-}
+// Bytes as a dump line shows them: the separator and the mark escaped too.
+std::string Escape(const std::string& bytes) { return helpers::Escape(bytes, "%", "|%"); }
 
 std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
   if (from.empty()) return text;
@@ -92,7 +75,7 @@ struct Dumper {
       if (RegEnumKeyExA(key, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) !=
           ERROR_SUCCESS)
         break;
-      children.push_back({Upper(name), name});
+      children.push_back({helpers::Upper(name), name});
     }
     std::sort(children.begin(), children.end());
     for (const auto& child : children) {

@@ -42,7 +42,7 @@ class HostRemovalTest : public test_support::RemovalFixture {
 
 TEST_F(HostRemovalTest, NoClassRootAtAll) {
   standin::Reset();
-  standin::SetString("{3A7D52C8-6E19-4B2F-9C04-71E5D8A0B6F3}", "", "not the target");
+  standin::SetString(TargetFilterClsid, "", "not the target");
   std::string before = standin::Dump();
   EXPECT_EQ(0, RunRemoval());
   EXPECT_EQ(before, standin::Dump());

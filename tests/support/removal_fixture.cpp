@@ -1,5 +1,6 @@
 #include "support/removal_fixture.h"
 
+#include "helpers/sample_filter.h"
 #include "removal/removal_run.h"
 #include "support/test_files.h"
 #include "support/test_registry.h"
@@ -25,7 +26,7 @@ std::string RemovalFixture::ClassPath(const std::string& name) { return "CLSID\\
 
 void RemovalFixture::RegisterManager(const std::string& defaultValue) {
   SetString(HKEY_CLASSES_ROOT, ClassPath(manager_), "", defaultValue);
-  std::string other = ClassPath(manager_) + "\\Instance\\{5E0F4A31-9B2C-4D7E-8A16-C3F09B2D4E58}";
+  std::string other = ClassPath(manager_) + "\\Instance\\" + helpers::kOtherFilterClsid;
   SetString(HKEY_CLASSES_ROOT, other, "FriendlyName", "Other Filter");
   SetString(HKEY_CLASSES_ROOT, ClassPath(manager_) + "\\InprocServer32", "",
             "C:\\windows\\system32\\manager.dll");
@@ -40,7 +41,7 @@ void RemovalFixture::RegisterInstanceEntry() {
   SetString(HKEY_CLASSES_ROOT, entry, "FriendlyName", "Sample Filter");
   SetString(HKEY_CLASSES_ROOT, entry, "CLSID", TargetFilterClsid);
   SetValue(HKEY_CLASSES_ROOT, entry, "FilterData", REG_BINARY,
-           std::string("\2\0\0\0\0\0\x20\0", 8));
+           std::string(helpers::kFilterData, helpers::kFilterDataSize));
   SetString(HKEY_CLASSES_ROOT, entry + "\\Pins\\Output", "Direction", "out");
 }
 

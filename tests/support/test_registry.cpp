@@ -6,6 +6,10 @@
 #include <chrono>
 #include <cstdio>
 
+#include "helpers/registry_writes.h"
+#include "helpers/text.h"
+#include "platform/system_function.h"
+
 namespace test_support {
 
 std::string UniqueName(const std::string& prefix) {
@@ -18,26 +22,13 @@ std::string UniqueName(const std::string& prefix) {
 }
 
 void CreateKey(HKEY root, const std::string& path) {
-  HKEY key = 0;
-  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                           nullptr, &key, nullptr))
-      << path;
-  RegCloseKey(key);
+  ASSERT_EQ(ERROR_SUCCESS, helpers::CreateKey(root, path)) << path;
 }
 
 void SetValue(HKEY root, const std::string& path, const std::string& name, DWORD type,
               const std::string& bytes) {
-  HKEY key = 0;
-  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                           nullptr, &key, nullptr))
-      << path;
-  // The platform stores a string with the NUL that follows its bytes; a
-  // non-NUL byte after them keeps the bytes exactly as given.
-  std::string buffer = bytes + "X";
-  LONG rc = RegSetValueExA(key, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(buffer.data()),
-                           static_cast<DWORD>(bytes.size()));
-  RegCloseKey(key);
-  ASSERT_EQ(ERROR_SUCCESS, rc) << path << " " << name;
+  ASSERT_EQ(ERROR_SUCCESS, helpers::WriteValue(root, path, name, type, bytes))
+      << path << " " << name;
 }
 
 void SetString(HKEY root, const std::string& path, const std::string& name,
@@ -97,10 +88,8 @@ void DeleteTreeBelow(HKEY parent, const char* name) {
 
 LONG DeleteHeldKey(HKEY key) {
   HMODULE ntdll = GetModuleHandleA("ntdll");
-  auto deleteKey = reinterpret_cast<NtDeleteKeyFunction>(
-      reinterpret_cast<void (*)()>(GetProcAddress(ntdll, "NtDeleteKey")));
-  auto toError = reinterpret_cast<RtlNtStatusToDosErrorFunction>(
-      reinterpret_cast<void (*)()>(GetProcAddress(ntdll, "RtlNtStatusToDosError")));
+  auto deleteKey = FindSystemFunction<NtDeleteKeyFunction>(ntdll, "NtDeleteKey");
+  auto toError = FindSystemFunction<RtlNtStatusToDosErrorFunction>(ntdll, "RtlNtStatusToDosError");
   if (!deleteKey || !toError) return ERROR_PROC_NOT_FOUND;
   return static_cast<LONG>(toError(deleteKey(key)));
 }
@@ -108,40 +97,16 @@ LONG DeleteHeldKey(HKEY key) {
 void DeleteTree(HKEY root, const std::string& path) { DeleteTreeBelow(root, path.c_str()); }
 
 void CreateLink(HKEY root, const std::string& path, const std::string& target) {
-  HKEY key = 0;
-  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root, path.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK,
-                                           KEY_ALL_ACCESS, nullptr, &key, nullptr))
+  ASSERT_EQ(ERROR_SUCCESS,
+            helpers::MakeLink(root, path,
+                              std::string(helpers::kMachineClassesKernelPath) + "\\" + target))
       << path;
-  // The target in the kernel's form, UTF-16 without a terminator.
-  std::string nt = "\\Registry\\Machine\\Software\\Classes\\" + target;
-  std::string utf16;
-  for (char c : nt) {
-    utf16 += c;
-    utf16 += '\0';
-  }
-  LONG rc =
-      RegSetValueExA(key, "SymbolicLinkValue", 0, REG_LINK,
-                     reinterpret_cast<const BYTE*>(utf16.data()), static_cast<DWORD>(utf16.size()));
-  RegCloseKey(key);
-  ASSERT_EQ(ERROR_SUCCESS, rc) << path;
 }
 
 namespace {
 
-std::string Escape(const std::string& bytes) {
-  static const char kHex[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : bytes) {
-    if (c >= 0x20 && c < 0x7f && c != '\\' && c != '|') {
-      out += static_cast<char>(c);
-    } else {
-      out += "\\x";
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out;
-}
+// Bytes as a dump line shows them: the separators escaped too.
+std::string Escape(const std::string& bytes) { return helpers::Escape(bytes, "\\x", "\\|"); }
 
 void DumpKey(HKEY key, const std::string& relative, std::vector<std::string>* out) {
   if (!relative.empty()) out->push_back(relative);
@@ -180,12 +145,6 @@ void DumpKey(HKEY key, const std::string& relative, std::vector<std::string>* ou
   }
 }
 
-std::string Upper(std::string s) {
-  for (char& c : s)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return s;
-}
-
 }  // namespace
 
 std::vector<std::string> DumpTree(HKEY root, const std::string& path) {
@@ -199,10 +158,10 @@ std::vector<std::string> DumpTree(HKEY root, const std::string& path) {
 
 std::vector<std::string> WithoutKey(const std::vector<std::string>& lines,
                                     const std::string& keyPath) {
-  std::string key = Upper(keyPath);
+  std::string key = helpers::Upper(keyPath);
   std::vector<std::string> out;
   for (const std::string& line : lines) {
-    std::string upper = Upper(line);
+    std::string upper = helpers::Upper(line);
     bool below = upper.compare(0, key.size(), key) == 0 &&
                  (upper.size() == key.size() || upper[key.size()] == '\\' ||
                   upper[key.size()] == '|' || upper[key.size()] == ' ');

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "helpers/registry_writes.h"
 #include "platform/platform.h"
 #include "registry/registry_key.h"
 
@@ -15,7 +16,6 @@ namespace {
 // user has classes of his own there, as in every Wine prefix.
 const char kSandbox[] = "rf-fidelity";
 const char kClasses[] = "rf-fidelity\\Software\\Classes";
-const char kClassesRootNtPath[] = "\\Registry\\Machine\\Software\\Classes";
 const char kFileRoot[] = "C:\\rf-fidelity";
 
 HKEY machine = 0;
@@ -64,7 +64,7 @@ Place BeginSeed(uint32_t seed) {
   RegOpenKeyExA(HKEY_CLASSES_ROOT, kSandbox, 0, KEY_ALL_ACCESS, &machine);
   RegOverridePredefKey(HKEY_CLASSES_ROOT, sandbox);
   RegOverridePredefKey(HKEY_LOCAL_MACHINE, machine);
-  Place place{std::string(kClassesRootNtPath) + "\\" + kClasses, kFileRoot};
+  Place place{std::string(helpers::kMachineClassesKernelPath) + "\\" + kClasses, kFileRoot};
   CreateDirectoryA(kFileRoot, nullptr);
   place.fileRoot += "\\" + std::to_string(seed);
   CreateDirectoryA(place.fileRoot.c_str(), nullptr);
