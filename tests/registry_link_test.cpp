@@ -209,7 +209,7 @@ class LinkRemovalTest : public test_support::RemovalFixture {
 };
 
 TEST_F(LinkRemovalTest, LinksInBothTargetsLeaveWhatTheyLeadToAlone) {
-  RegisterManager(ClassManagerName);
+  RegisterManager();
   std::string server = RegisterWholeFilter();
   SetString(HKEY_CLASSES_ROOT, elsewhere.Below("child"), "v", "keep");
   std::string classKey = ClassPath(TargetFilterClsid);
@@ -231,7 +231,7 @@ TEST_F(LinkRemovalTest, LinksInBothTargetsLeaveWhatTheyLeadToAlone) {
 }
 
 TEST_F(LinkRemovalTest, ClassKeyThatIsALinkGoesAsALink) {
-  RegisterManager(ClassManagerName);
+  RegisterManager();
   RegisterInstanceEntry();
   SetString(HKEY_CLASSES_ROOT, elsewhere.Below("Level1"), "", "not the filter's");
   CreateLink(HKEY_CLASSES_ROOT, ClassPath(TargetFilterClsid), elsewhere.Path());

@@ -49,7 +49,7 @@ TEST_F(HostRemovalTest, NoClassRootAtAll) {
 }
 
 TEST_F(HostRemovalTest, ClassRootThatDeniesAccessIsLeftUnread) {
-  RegisterManager(ClassManagerName);
+  RegisterManager();
   RegisterWholeFilter();
   standin::DenyAccess("CLSID");
   std::string before = standin::Dump();
@@ -72,7 +72,7 @@ TEST_F(HostRemovalTest, NoClassManagerAnywhere) {
 TEST_F(HostRemovalTest, WithoutLongPathFunctionTheStoredPathIsDeleted) {
   standin::SetLongPathFunctionPresent(false);
   WithoutHandleDeletion();
-  RegisterManager(ClassManagerName);
+  RegisterManager();
   RegisterInstanceEntry();
   RegisterClassKey();
   std::string server = test_support::CreateTestFile(directory_, "Long Server.dll");
@@ -89,7 +89,7 @@ TEST_F(HostRemovalTest, WithoutLongPathFunctionTheStoredPathIsDeleted) {
 // final path is the long form (ServerPathLengthTest).
 TEST_F(HostRemovalTest, LongFormTooLongForTheBufferFallsBackToTheStoredPath) {
   WithoutHandleDeletion();
-  RegisterManager(ClassManagerName);
+  RegisterManager();
   RegisterInstanceEntry();
   RegisterClassKey();
   std::string longPath = "C:\\" + std::string(150, 'd') + "\\" + std::string(150, 'f') + ".dll";
@@ -102,7 +102,7 @@ TEST_F(HostRemovalTest, LongFormTooLongForTheBufferFallsBackToTheStoredPath) {
 }
 
 TEST_F(HostRemovalTest, ServerPathFillingTheBufferWithoutTerminatorDeletesNothing) {
-  RegisterManager(ClassManagerName);
+  RegisterManager();
   RegisterClassKey();
   std::string path = "C:\\" + std::string(253, 'x') + ".dll";  // 260 bytes
   standin::AddFile(path);
@@ -115,7 +115,7 @@ TEST_F(HostRemovalTest, ServerPathFillingTheBufferWithoutTerminatorDeletesNothin
 }
 
 TEST_F(HostRemovalTest, ServerFileThatCannotBeDeletedStaysAndTheKeyStillGoes) {
-  RegisterManager(ClassManagerName);
+  RegisterManager();
   std::string server = RegisterWholeFilter();
   standin::LockFile(server, ERROR_SHARING_VIOLATION);
   auto before = Snapshot();
@@ -125,7 +125,7 @@ TEST_F(HostRemovalTest, ServerFileThatCannotBeDeletedStaysAndTheKeyStillGoes) {
 }
 
 TEST_F(HostRemovalTest, ClassRootUnavailableAtTheLastStepDeletesNothingAtTheRoot) {
-  RegisterManager(ClassManagerName);
+  RegisterManager();
   RegisterWholeFilter();
   // A key named like the filter's class identifier directly below the root:
   // not the target, and it must survive.
@@ -167,7 +167,7 @@ TEST_F(HostRemovalTest, LongestManagerNameThatFitsIsStillUsed) {
 // key in test_owned_key_with_a_sub_key_in_the_class_key_and_owned_instance_entry,
 // one in the instance entry in test_owned_class_key.
 TEST_F(HostRemovalTest, ProtectedKeysInsideBothTreesLeaveOnlyThemselves) {
-  RegisterManager(ClassManagerName);
+  RegisterManager();
   std::string server = RegisterWholeFilter();
   standin::DenyAccess(InstanceEntryPath() + "\\Pins");
   standin::DenyAccess(ClassPath(TargetFilterClsid) + "\\Level1\\Level2");
@@ -211,7 +211,7 @@ class ProtectedKeyTest : public HostRemovalTest,
 
 TEST_P(ProtectedKeyTest, LeavesWhatMayNotChangeAndRemovesTheRest) {
   const ProtectedKeyCase& c = GetParam();
-  RegisterManager(ClassManagerName);
+  RegisterManager();
   std::string server = RegisterWholeFilter();
   auto expected = Snapshot();
   for (int i = 0; i < 2; ++i)
@@ -298,7 +298,7 @@ TEST_P(UserClassTest, OnlyTheMachinesRegistrationNamesTheFileToDelete) {
   const UserClassCase& c = GetParam();
   const std::string classKey = ClassPath(TargetFilterClsid);
   const std::string server = classKey + "\\InprocServer32";
-  RegisterManager(ClassManagerName);
+  RegisterManager();
   std::string file = test_support::CreateTestFile(directory_, "Sample Filter Server.dll");
   std::string system = test_support::CreateTestFile(directory_, "system32.dll");
   if (c.machine) {
@@ -391,7 +391,7 @@ class LookupFetchFailureTest : public HostRemovalTest,
                                public ::testing::WithParamInterface<DWORD> {};
 
 TEST_P(LookupFetchFailureTest, EndsTheLookupAndTheOtherStepsStillRun) {
-  RegisterManager(ClassManagerName);
+  RegisterManager();
   std::string server = RegisterWholeFilter();
   auto before = Snapshot();
   standin::FailCall(standin::Call::RegEnumKeyExA, 1, GetParam());
@@ -419,7 +419,7 @@ TEST_P(InjectedFaultTest, EveryOccurrenceLeavesOnlyTargetsDeleted) {
   for (uint64_t n = 1;; ++n) {
     standin::Reset();
     RemovalFixture::SetUp();
-    RegisterManager(ClassManagerName);
+    RegisterManager();
     RegisterWholeFilter();
     auto before = Snapshot();
     standin::FailCall(GetParam().call, n, GetParam().error);
@@ -486,7 +486,7 @@ TEST_P(ServerPathLengthTest, DeletesOnlyAPathThatFitsAndPrefersTheLongForm) {
   const ServerPathCase& c = GetParam();
   standin::SetLongPathFunctionPresent(c.longPathFunction);
   if (!c.handleDeletion) WithoutHandleDeletion();
-  RegisterManager(ClassManagerName);
+  RegisterManager();
   RegisterInstanceEntry();
   RegisterClassKey();
   std::string stored = c.storedLength ? PathOfLength(c.storedLength, 's') : "C:\\SRV~1.DLL";
@@ -566,7 +566,7 @@ class RedirectionTest : public HostRemovalTest,
 
 TEST_P(RedirectionTest, DeletesOnlyTheFileTheRegistrationNames) {
   const RedirectionCase& c = GetParam();
-  RegisterManager(ClassManagerName);
+  RegisterManager();
   RegisterInstanceEntry();
   RegisterClassKey();
   standin::AddFile(c.file);
@@ -742,7 +742,7 @@ TEST_P(ClassNameLengthTest, ANameOf260OrMoreEndsTheLookup) {
   standin::SetString("CLSID\\0first", "", std::string(259, 'v'));
   standin::SetString("CLSID\\0second", "", std::string(260, 'v'));
   standin::SetString("CLSID\\" + std::string(GetParam(), 'A'), "", std::string(259, 'w'));
-  RegisterManager(ClassManagerName);
+  RegisterManager();
   std::string server = RegisterWholeFilter();
   auto before = Snapshot();
 
