@@ -11,6 +11,7 @@
 
 #include "platform/host/standin_control.h"
 #include "removal/removal_run.h"
+#include "support/host/standin_fixture.h"
 #include "support/removal_fixture.h"
 #include "support/test_files.h"
 #include "support/test_registry.h"
@@ -27,18 +28,90 @@ void WithoutHandleDeletion() {
   standin::SetKernel32FunctionPresent("SetFileInformationByHandle", false);
 }
 
-class HostRemovalTest : public test_support::RemovalFixture {
- protected:
-  void SetUp() override {
-    standin::Reset();
-    RemovalFixture::SetUp();
-  }
-  void TearDown() override {
-    EXPECT_EQ(0u, standin::OpenHandleCount()) << "a handle was left open";
-    EXPECT_EQ(0u, standin::InvalidCloseCount()) << "a handle was closed twice";
-    standin::Reset();
-  }
+class HostRemovalTest : public test_support::OnFreshStandin<test_support::RemovalFixture> {};
+
+using test_support::RemovalFixture;
+using test_support::Scenario;
+
+// The rows whose run leaves the class root as a whole run must; the host
+// states below are what only the stand-in can make.
+const Scenario kHostScenarios[] = {
+    // The entry stands below a key that is no class manager.
+    {"NoClassManagerAnywhere", [](RemovalFixture& t) { return t.RegisterWholeFilter(); }, false,
+     true,
+     [](RemovalFixture& t) { EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, t.InstanceEntryPath())); }},
+    {"WithoutLongPathFunctionTheStoredPathIsDeleted",
+     [](RemovalFixture& t) {
+       standin::SetLongPathFunctionPresent(false);
+       WithoutHandleDeletion();
+       t.RegisterManager();
+       t.RegisterInstanceEntry();
+       t.RegisterClassKey();
+       std::string server = test_support::CreateTestFile(t.directory_, "Long Server.dll");
+       t.RegisterServer(REG_SZ, test_support::ShortPathOf(server) + '\0');
+       return server;
+     },
+     true, true,
+     [](RemovalFixture&) {
+       EXPECT_EQ(nullptr, pfnGetLongPathName);
+       EXPECT_EQ(0u, standin::CallCount(standin::Call::GetLongPathNameA));
+     }},
+    // Where the final path can be checked, the short form's file stays: its
+    // final path is the long form (ServerPathLengthTest). Here it is deleted
+    // through its stored short name.
+    {"LongFormTooLongForTheBufferFallsBackToTheStoredPath",
+     [](RemovalFixture& t) {
+       WithoutHandleDeletion();
+       t.RegisterManager();
+       t.RegisterInstanceEntry();
+       t.RegisterClassKey();
+       std::string longPath =
+           "C:\\" + std::string(150, 'd') + "\\" + std::string(150, 'f') + ".dll";
+       standin::AddShortName("C:\\DDDDDD~1\\FFFFFF~1.DLL", longPath);
+       t.RegisterServer(REG_SZ, std::string("C:\\DDDDDD~1\\FFFFFF~1.DLL") + '\0');
+       return longPath;
+     },
+     true, true},
+    {"ServerPathFillingTheBufferWithoutTerminatorDeletesNothing",
+     [](RemovalFixture& t) {
+       t.RegisterManager();
+       t.RegisterClassKey();
+       std::string path = "C:\\" + std::string(253, 'x') + ".dll";  // 260 bytes
+       standin::AddFile(path);
+       t.RegisterServer(REG_SZ, path);
+       return path;
+     },
+     false, false,
+     [](RemovalFixture&) { EXPECT_EQ(0u, standin::CallCount(standin::Call::DeleteFileA)); }},
+    {"ServerFileThatCannotBeDeletedStaysAndTheKeyStillGoes",
+     [](RemovalFixture& t) {
+       t.RegisterManager();
+       std::string server = t.RegisterWholeFilter();
+       standin::LockFile(server, ERROR_SHARING_VIOLATION);
+       return server;
+     },
+     true, false},
+    // "CLSID\<name>\Instance" no longer fits in 260 characters.
+    {"ManagerNameTooLongForTheInstancePathSkipsTheEntry",
+     [](RemovalFixture& t) {
+       std::string name = std::string(250, '0');
+       standin::SetString(t.ClassPath(name), "", ClassManagerName);
+       standin::SetString(t.ClassPath(name) + "\\Instance\\" + TargetFilterClsid, "F", "x");
+       return t.RegisterWholeFilter();
+     },
+     false, true,
+     [](RemovalFixture& t) {
+       EXPECT_TRUE(standin::KeyExists(t.ClassPath(std::string(250, '0')) + "\\Instance\\" +
+                                      TargetFilterClsid));
+     }},
 };
+
+class HostScenarioTest : public HostRemovalTest, public ::testing::WithParamInterface<Scenario> {};
+
+TEST_P(HostScenarioTest, LeavesOnlyItsTargetsGone) { RunScenario(GetParam()); }
+
+INSTANTIATE_TEST_SUITE_P(Rows, HostScenarioTest, ::testing::ValuesIn(kHostScenarios),
+                         test_support::ScenarioName);
 
 TEST_F(HostRemovalTest, NoClassRootAtAll) {
   standin::Reset();
@@ -60,70 +133,6 @@ TEST_F(HostRemovalTest, ClassRootThatDeniesAccessIsLeftUnread) {
   EXPECT_NE(nullptr, pfnGetLongPathName);
 }
 
-TEST_F(HostRemovalTest, NoClassManagerAnywhere) {
-  std::string server = RegisterWholeFilter();  // entry below a non-manager
-  auto before = Snapshot();
-  RunRemoval();
-  EXPECT_EQ(ExpectedAfter(before, false), Snapshot());
-  EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, InstanceEntryPath()));
-  EXPECT_FALSE(FileExists(server));
-}
-
-TEST_F(HostRemovalTest, WithoutLongPathFunctionTheStoredPathIsDeleted) {
-  standin::SetLongPathFunctionPresent(false);
-  WithoutHandleDeletion();
-  RegisterManager();
-  RegisterInstanceEntry();
-  RegisterClassKey();
-  std::string server = test_support::CreateTestFile(directory_, "Long Server.dll");
-  RegisterServer(REG_SZ, test_support::ShortPathOf(server) + '\0');
-  auto before = Snapshot();
-  RunRemoval();
-  EXPECT_EQ(nullptr, pfnGetLongPathName);
-  EXPECT_EQ(0u, standin::CallCount(standin::Call::GetLongPathNameA));
-  EXPECT_EQ(ExpectedAfter(before), Snapshot());
-  EXPECT_FALSE(FileExists(server));
-}
-
-// Where the final path can be checked, the short form's file stays: its
-// final path is the long form (ServerPathLengthTest).
-TEST_F(HostRemovalTest, LongFormTooLongForTheBufferFallsBackToTheStoredPath) {
-  WithoutHandleDeletion();
-  RegisterManager();
-  RegisterInstanceEntry();
-  RegisterClassKey();
-  std::string longPath = "C:\\" + std::string(150, 'd') + "\\" + std::string(150, 'f') + ".dll";
-  standin::AddShortName("C:\\DDDDDD~1\\FFFFFF~1.DLL", longPath);
-  RegisterServer(REG_SZ, std::string("C:\\DDDDDD~1\\FFFFFF~1.DLL") + '\0');
-  auto before = Snapshot();
-  RunRemoval();
-  EXPECT_EQ(ExpectedAfter(before), Snapshot());
-  EXPECT_FALSE(FileExists(longPath));  // deleted through its stored short name
-}
-
-TEST_F(HostRemovalTest, ServerPathFillingTheBufferWithoutTerminatorDeletesNothing) {
-  RegisterManager();
-  RegisterClassKey();
-  std::string path = "C:\\" + std::string(253, 'x') + ".dll";  // 260 bytes
-  standin::AddFile(path);
-  RegisterServer(REG_SZ, path);
-  auto before = Snapshot();
-  RunRemoval();
-  EXPECT_EQ(ExpectedAfter(before, false), Snapshot());
-  EXPECT_TRUE(FileExists(path));
-  EXPECT_EQ(0u, standin::CallCount(standin::Call::DeleteFileA));
-}
-
-TEST_F(HostRemovalTest, ServerFileThatCannotBeDeletedStaysAndTheKeyStillGoes) {
-  RegisterManager();
-  std::string server = RegisterWholeFilter();
-  standin::LockFile(server, ERROR_SHARING_VIOLATION);
-  auto before = Snapshot();
-  RunRemoval();
-  EXPECT_EQ(ExpectedAfter(before), Snapshot());
-  EXPECT_TRUE(FileExists(server));
-}
-
 TEST_F(HostRemovalTest, ClassRootUnavailableAtTheLastStepDeletesNothingAtTheRoot) {
   RegisterManager();
   RegisterWholeFilter();
@@ -139,19 +148,6 @@ TEST_F(HostRemovalTest, ClassRootUnavailableAtTheLastStepDeletesNothingAtTheRoot
   EXPECT_TRUE(standin::KeyExists(TargetFilterClsid));
   EXPECT_TRUE(standin::KeyExists(ClassPath(TargetFilterClsid)));
   EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, InstanceEntryPath()));
-}
-
-TEST_F(HostRemovalTest, ManagerNameTooLongForTheInstancePathSkipsTheEntry) {
-  // "CLSID\<name>\Instance" no longer fits in 260 characters.
-  std::string name = std::string(250, '0');
-  standin::SetString(ClassPath(name), "", ClassManagerName);
-  standin::SetString(ClassPath(name) + "\\Instance\\" + TargetFilterClsid, "F", "x");
-  std::string server = RegisterWholeFilter();
-  auto before = Snapshot();
-  RunRemoval();
-  EXPECT_EQ(ExpectedAfter(before, false), Snapshot());
-  EXPECT_TRUE(standin::KeyExists(ClassPath(name) + "\\Instance\\" + TargetFilterClsid));
-  EXPECT_FALSE(FileExists(server));
 }
 
 TEST_F(HostRemovalTest, LongestManagerNameThatFitsIsStillUsed) {
