@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "helpers/registry_dump.h"
 #include "helpers/registry_writes.h"
 #include "helpers/text.h"
 #include "platform/system_function.h"
@@ -103,55 +104,13 @@ void CreateLink(HKEY root, const std::string& path, const std::string& target) {
       << path;
 }
 
-namespace {
-
-// Bytes as a dump line shows them: the separators escaped too.
-std::string Escape(const std::string& bytes) { return helpers::Escape(bytes, "\\x", "\\|"); }
-
-void DumpKey(HKEY key, const std::string& relative, std::vector<std::string>* out) {
-  if (!relative.empty()) out->push_back(relative);
-  std::vector<std::string> values;
-  for (DWORD index = 0;; ++index) {
-    char name[16384];
-    DWORD nameLength = sizeof name;
-    DWORD type = 0;
-    DWORD size = 0;
-    if (RegEnumValueA(key, index, name, &nameLength, nullptr, &type, nullptr, &size) !=
-        ERROR_SUCCESS)
-      break;
-    std::string data(size + 1, '\0');
-    DWORD dataSize = size + 1;
-    RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&data[0]), &dataSize);
-    data.resize(std::min<DWORD>(dataSize, size));
-    values.push_back(relative + "|" + Escape(name) + "|" + std::to_string(type) + "|" +
-                     Escape(data));
-  }
-  std::sort(values.begin(), values.end());
-  out->insert(out->end(), values.begin(), values.end());
-  for (DWORD index = 0;; ++index) {
-    char name[1024];
-    DWORD nameLength = sizeof name;
-    if (RegEnumKeyExA(key, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) !=
-        ERROR_SUCCESS)
-      break;
-    HKEY child = 0;
-    std::string childPath = relative.empty() ? name : relative + "\\" + name;
-    if (RegOpenKeyExA(key, name, REG_OPTION_OPEN_LINK, KEY_READ, &child) != ERROR_SUCCESS) {
-      out->push_back(childPath + " (not readable)");
-      continue;
-    }
-    DumpKey(child, childPath, out);
-    RegCloseKey(child);
-  }
-}
-
-}  // namespace
+namespace {}  // namespace
 
 std::vector<std::string> DumpTree(HKEY root, const std::string& path) {
   std::vector<std::string> out;
   HKEY key = 0;
   if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return out;
-  DumpKey(key, "", &out);
+  helpers::DumpKey(key, "", helpers::DumpOptions(), &out);
   RegCloseKey(key);
   return out;
 }
