@@ -15,32 +15,15 @@
 
 namespace {
 
-using test_support::CreateTestFile;
-using test_support::KeyExists;
 using test_support::RemovalFixture;
-using test_support::Scenario;
 
-// The test's manager, the filter's entry and its class key, with a server
-// file `name` whose path is stored as `spell(directory, name)` in a value
-// of `type`, terminated unless `terminated` is false; returns the file.
-std::string RegisterServerFile(RemovalFixture& t, const std::string& name, DWORD type,
-                               std::string (*spell)(const std::string&, const std::string&),
-                               bool terminated = true) {
-  t.RegisterManager();
-  t.RegisterInstanceEntry();
-  t.RegisterClassKey();
-  std::string server = CreateTestFile(t.directory_, name);
-  std::string stored = spell(t.directory_, name);
-  t.RegisterServer(type, terminated ? stored + '\0' : stored);
-  return server;
-}
-
-// The stored path is read the way the system reads every path: "/" for
-// "\", runs of separators as one, and a last component's trailing dots and
-// spaces dropped. Each spelling names the same file, which goes.
+// How the registered path names the server file in `directory`.
 std::string AsIs(const std::string& directory, const std::string& file) {
   return directory + "\\" + file;
 }
+// The stored path is read the way the system reads every path: "/" for
+// "\", runs of separators as one, and a last component's trailing dots and
+// spaces dropped. Each spelling names the same file, which goes.
 std::string ForwardSlashes(const std::string& directory, const std::string& file) {
   std::string path = directory + "\\" + file;
   for (char& c : path)
@@ -65,127 +48,74 @@ std::string ShortForm(const std::string& directory, const std::string& file) {
   EXPECT_NE(directory + "\\" + file, shortPath);
   return shortPath;
 }
+std::string OtherFile(const std::string& directory, const std::string&) {
+  return directory + "\\Not There.dll";
+}
+std::string Empty(const std::string&, const std::string&) { return ""; }
 
-const Scenario kScenarios[] = {
-    {"WholeFilterRegistered",
-     [](RemovalFixture& t) {
-       t.RegisterManager();
-       return t.RegisterWholeFilter();
-     },
-     true, true,
-     [](RemovalFixture& t) {
-       EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, t.ClassPath(t.manager_) + "\\Instance"));
-     }},
-    {"ManagerMatchedInOtherLetterCase",
-     [](RemovalFixture& t) {
-       t.RegisterManager("ACTIVEMOVIE filter CLASS manager");
-       return t.RegisterWholeFilter();
-     },
-     true, true},
-    {"ManagerWithoutTheFiltersEntry",
-     [](RemovalFixture& t) {
-       t.RegisterManager();
-       t.RegisterClassKey();
-       std::string server = CreateTestFile(t.directory_, "Server.dll");
-       t.RegisterServer(REG_SZ, server + '\0');
-       return server;
-     },
-     false, true},
-    // Trailing blank: no match, so its "Instance" key is left alone.
-    {"KeyWithTheManagersNameInOtherWordsIsNotTheManager",
-     [](RemovalFixture& t) {
-       t.RegisterManager("ActiveMovie Filter Class Manager ");
-       return t.RegisterWholeFilter();
-     },
-     false, true,
-     [](RemovalFixture& t) { EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, t.InstanceEntryPath())); }},
-    {"OnlyTheInstanceEntry",
-     [](RemovalFixture& t) {
-       t.RegisterManager();
-       t.RegisterInstanceEntry();
-       return std::string();
-     },
-     true, true},
-    {"OnlyTheClassKey",
-     [](RemovalFixture& t) {
-       t.RegisterManager();
-       t.RegisterClassKey();
-       return std::string();
-     },
-     true, true},
-    {"ClassKeyWithoutServerKey",
-     [](RemovalFixture& t) {
-       t.RegisterManager();
-       t.RegisterInstanceEntry();
-       t.RegisterClassKey();
-       return std::string();
-     },
-     true, true},
-    {"ServerPathStoredInShortForm",
-     [](RemovalFixture& t) {
-       return RegisterServerFile(t, "Long Server Name.dll", REG_SZ, ShortForm);
-     },
-     true, true},
-    {"ServerFileAlreadyMissing",
-     [](RemovalFixture& t) {
-       t.RegisterManager();
-       t.RegisterInstanceEntry();
-       t.RegisterClassKey();
-       t.RegisterServer(REG_SZ, t.directory_ + "\\Not There.dll" + '\0');
-       return std::string();
-     },
-     true, true},
-    {"ServerPathOfAnotherTypeLeavesTheFile",
-     [](RemovalFixture& t) {
-       return RegisterServerFile(t, "Expand Server.dll", REG_EXPAND_SZ, AsIs);
-     },
-     true, false},
-    {"ServerPathWithoutTerminator",
-     [](RemovalFixture& t) {
-       return RegisterServerFile(t, "Unterminated.dll", REG_SZ, AsIs, false);
-     },
-     true, true},
-    {"EmptyServerPathDeletesNoFile",
-     [](RemovalFixture& t) {
-       t.RegisterManager();
-       t.RegisterClassKey();
-       t.RegisterServer(REG_SZ, std::string(1, '\0'));
-       return std::string();
-     },
-     false, true},
-    {"SpelledWithForwardSlashes",
-     [](RemovalFixture& t) {
-       return RegisterServerFile(t, "Spelled Server.dll", REG_SZ, ForwardSlashes);
-     },
-     true, true},
-    {"SpelledWithDoubledSeparator",
-     [](RemovalFixture& t) {
-       return RegisterServerFile(t, "Spelled Server.dll", REG_SZ, DoubledSeparator);
-     },
-     true, true},
-    {"SpelledWithTrailingDot",
-     [](RemovalFixture& t) {
-       return RegisterServerFile(t, "Spelled Server.dll", REG_SZ, TrailingDot);
-     },
-     true, true},
-    {"SpelledWithTrailingDotsAndSpaces",
-     [](RemovalFixture& t) {
-       return RegisterServerFile(t, "Spelled Server.dll", REG_SZ, TrailingDotsAndSpaces);
-     },
-     true, true},
-    {"SpelledWithDotSegments",
-     [](RemovalFixture& t) {
-       return RegisterServerFile(t, "Spelled Server.dll", REG_SZ, DotSegments);
-     },
-     true, true},
+// A scenario: the test's class manager with the default value `manager`,
+// the filter's instance entry and class key as asked, and, unless
+// `serverType` is REG_NONE, "InprocServer32" holding `stored(directory,
+// file)` (terminated unless `terminated` is false) beside a new file; what
+// must go is below RemovalFixture::RunAndCheck.
+struct Row {
+  const char* name;
+  const char* manager;
+  bool entry, classKey;
+  DWORD serverType;
+  std::string (*stored)(const std::string& directory, const std::string& file);
+  bool entryGoes, fileGoes;
+  bool terminated = true;
 };
 
-class RemovalScenarioTest : public RemovalFixture,
-                            public ::testing::WithParamInterface<Scenario> {};
+const char* const kManager = ClassManagerName;
+const Row kRows[] = {
+    {"WholeFilterRegistered", kManager, true, true, REG_SZ, AsIs, true, true},
+    {"ManagerMatchedInOtherLetterCase", "ACTIVEMOVIE filter CLASS manager", true, true, REG_SZ,
+     AsIs, true, true},
+    {"ManagerWithoutTheFiltersEntry", kManager, false, true, REG_SZ, AsIs, false, true},
+    // Trailing blank: no match, so its "Instance" key is left alone.
+    {"KeyWithTheManagersNameInOtherWordsIsNotTheManager", "ActiveMovie Filter Class Manager ", true,
+     true, REG_SZ, AsIs, false, true},
+    {"OnlyTheInstanceEntry", kManager, true, false, REG_NONE, nullptr, true, true},
+    {"OnlyTheClassKey", kManager, false, true, REG_NONE, nullptr, true, true},
+    {"ClassKeyWithoutServerKey", kManager, true, true, REG_NONE, nullptr, true, true},
+    {"ServerPathStoredInShortForm", kManager, true, true, REG_SZ, ShortForm, true, true},
+    // The file beside the one named stays.
+    {"ServerFileAlreadyMissing", kManager, true, true, REG_SZ, OtherFile, true, false},
+    {"ServerPathOfAnotherTypeLeavesTheFile", kManager, true, true, REG_EXPAND_SZ, AsIs, true,
+     false},
+    {"ServerPathWithoutTerminator", kManager, true, true, REG_SZ, AsIs, true, true, false},
+    {"EmptyServerPathDeletesNoFile", kManager, false, true, REG_SZ, Empty, false, false},
+    {"SpelledWithForwardSlashes", kManager, true, true, REG_SZ, ForwardSlashes, true, true},
+    {"SpelledWithDoubledSeparator", kManager, true, true, REG_SZ, DoubledSeparator, true, true},
+    {"SpelledWithTrailingDot", kManager, true, true, REG_SZ, TrailingDot, true, true},
+    {"SpelledWithTrailingDotsAndSpaces", kManager, true, true, REG_SZ, TrailingDotsAndSpaces, true,
+     true},
+    {"SpelledWithDotSegments", kManager, true, true, REG_SZ, DotSegments, true, true},
+};
 
-TEST_P(RemovalScenarioTest, LeavesOnlyItsTargetsGone) { RunScenario(GetParam()); }
+class RemovalScenarioTest : public RemovalFixture, public ::testing::WithParamInterface<Row> {};
 
-INSTANTIATE_TEST_SUITE_P(Rows, RemovalScenarioTest, ::testing::ValuesIn(kScenarios),
-                         test_support::ScenarioName);
+TEST_P(RemovalScenarioTest, LeavesOnlyItsTargetsGone) {
+  const Row& row = GetParam();
+  RegisterManager(row.manager);
+  if (row.entry) RegisterInstanceEntry();
+  if (row.classKey) RegisterClassKey();
+  std::string server;
+  if (row.serverType != REG_NONE) {
+    server = test_support::CreateTestFile(directory_, "Sample Filter Server.dll");
+    std::string stored = row.stored(directory_, "Sample Filter Server.dll");
+    RegisterServer(row.serverType, row.terminated ? stored + '\0' : stored);
+  }
+  RunAndCheck(server, row.entryGoes, row.fileGoes);
+  // The manager's own "Instance" key and its other filter stay.
+  EXPECT_TRUE(test_support::KeyExists(HKEY_CLASSES_ROOT, ClassPath(manager_) + "\\Instance"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, RemovalScenarioTest, ::testing::ValuesIn(kRows),
+                         [](const ::testing::TestParamInfo<Row>& row) {
+                           return std::string(row.param.name);
+                         });
 
 }  // namespace

@@ -81,20 +81,24 @@ std::vector<std::string> RemovalFixture::ExpectedAfter(const std::vector<std::st
 }
 
 void RemovalFixture::RunScenario(const Scenario& row) {
-  std::string server = row.arrange(*this);
+  RunAndCheck(row.arrange(*this), row.entryGoes, row.fileGoes, row.check);
+}
+
+void RemovalFixture::RunAndCheck(const std::string& server, bool entryGoes, bool fileGoes,
+                                 void (*check)(RemovalFixture& t)) {
   auto before = Snapshot();
   EXPECT_EQ(0, RunRemoval());
-  EXPECT_EQ(ExpectedAfter(before, row.entryGoes), Snapshot());
+  EXPECT_EQ(ExpectedAfter(before, entryGoes), Snapshot());
   EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, ClassPath(TargetFilterClsid)));
   if (!server.empty()) {
-    EXPECT_EQ(!row.fileGoes, FileExists(server)) << server;
+    EXPECT_EQ(!fileGoes, FileExists(server)) << server;
   }
   EXPECT_TRUE(FileExists(neighbour_));
-  if (row.check) row.check(*this);
+  if (check) check(*this);
   auto after = Snapshot();
   EXPECT_EQ(0, RunRemoval());
   EXPECT_EQ(after, Snapshot()) << "a second run changed the class root";
-  if (!server.empty() && !row.fileGoes) RemoveTestFile(server);
+  if (!server.empty() && !fileGoes) RemoveTestFile(server);
 }
 
 std::string ScenarioName(const ::testing::TestParamInfo<Scenario>& info) { return info.param.name; }

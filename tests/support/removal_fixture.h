@@ -47,6 +47,9 @@ class RemovalFixture : public ::testing::Test {
                                          bool instanceEntry = true) const;
   // Runs one row: its arrangement, the run, the checks below Scenario.
   void RunScenario(const Scenario& row);
+  // The run and those checks for a registry already arranged.
+  void RunAndCheck(const std::string& server, bool entryGoes, bool fileGoes,
+                   void (*check)(RemovalFixture& t) = nullptr);
 
   std::string manager_;
   std::string directory_;
