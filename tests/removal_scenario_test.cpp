@@ -66,11 +66,12 @@ struct Row {
   std::string (*stored)(const std::string& directory, const std::string& file);
   bool entryGoes, fileGoes;
   bool terminated = true;
+  bool twice = false;  // a second run changes nothing
 };
 
 const char* const kManager = ClassManagerName;
 const Row kRows[] = {
-    {"WholeFilterRegistered", kManager, true, true, REG_SZ, AsIs, true, true},
+    {"WholeFilterRegistered", kManager, true, true, REG_SZ, AsIs, true, true, true, true},
     {"ManagerMatchedInOtherLetterCase", "ACTIVEMOVIE filter CLASS manager", true, true, REG_SZ,
      AsIs, true, true},
     {"ManagerWithoutTheFiltersEntry", kManager, false, true, REG_SZ, AsIs, false, true},
@@ -108,7 +109,7 @@ TEST_P(RemovalScenarioTest, LeavesOnlyItsTargetsGone) {
     std::string stored = row.stored(directory_, "Sample Filter Server.dll");
     RegisterServer(row.serverType, row.terminated ? stored + '\0' : stored);
   }
-  RunAndCheck(server, row.entryGoes, row.fileGoes);
+  RunAndCheck(server, row.entryGoes, row.fileGoes, nullptr, row.twice);
   // The manager's own "Instance" key and its other filter stay.
   EXPECT_TRUE(test_support::KeyExists(HKEY_CLASSES_ROOT, ClassPath(manager_) + "\\Instance"));
 }

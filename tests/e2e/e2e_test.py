@@ -65,7 +65,8 @@ def setUpModule():
     global WINE, PRISTINE
     WINE = WinePrefix(ARGS.prefix, ARGS.arch, ARGS.snapshot)
     unittest.addModuleCleanup(stop_wine)
-    WINE.create()
+    if not ARGS.reuse_prefix:
+        WINE.create()
     WINE.start()
     PRISTINE = WINE.export_registry()
 
@@ -80,7 +81,10 @@ def renew_spent_prefix():
 
 
 def stop_wine():
-    WINE.remove()
+    if ARGS.reuse_prefix:
+        WINE.stop()
+    else:
+        WINE.remove()
 
 
 def only_class_manager(registry, root):
@@ -745,6 +749,8 @@ if __name__ == "__main__":
     parser.add_argument("--snapshot", required=True)
     parser.add_argument("--prefix", required=True)
     parser.add_argument("--arch", choices=["win32", "win64"], default="win32")
+    parser.add_argument("--reuse-prefix", action="store_true",
+                        help="use the prefix at --prefix as it is (a test fixture's) and keep it")
     parser.add_argument("--machine-state", help="tests/e2e/machine_state.cpp, built")
     parser.add_argument("--module", help="a 32-bit module to load as a server file")
     parser.add_argument("--filter-framework", help="tests/e2e/filter_framework.cpp, built")

@@ -81,11 +81,11 @@ std::vector<std::string> RemovalFixture::ExpectedAfter(const std::vector<std::st
 }
 
 void RemovalFixture::RunScenario(const Scenario& row) {
-  RunAndCheck(row.arrange(*this), row.entryGoes, row.fileGoes, row.check);
+  RunAndCheck(row.arrange(*this), row.entryGoes, row.fileGoes, row.check, true);
 }
 
 void RemovalFixture::RunAndCheck(const std::string& server, bool entryGoes, bool fileGoes,
-                                 void (*check)(RemovalFixture& t)) {
+                                 void (*check)(RemovalFixture& t), bool twice) {
   auto before = Snapshot();
   EXPECT_EQ(0, RunRemoval());
   EXPECT_EQ(ExpectedAfter(before, entryGoes), Snapshot());
@@ -95,9 +95,11 @@ void RemovalFixture::RunAndCheck(const std::string& server, bool entryGoes, bool
   }
   EXPECT_TRUE(FileExists(neighbour_));
   if (check) check(*this);
-  auto after = Snapshot();
-  EXPECT_EQ(0, RunRemoval());
-  EXPECT_EQ(after, Snapshot()) << "a second run changed the class root";
+  if (twice) {
+    auto after = Snapshot();
+    EXPECT_EQ(0, RunRemoval());
+    EXPECT_EQ(after, Snapshot()) << "a second run changed the class root";
+  }
   if (!server.empty() && !fileGoes) RemoveTestFile(server);
 }
 
