@@ -65,8 +65,7 @@ def setUpModule():
     global WINE, PRISTINE
     WINE = WinePrefix(ARGS.prefix, ARGS.arch, ARGS.snapshot)
     unittest.addModuleCleanup(stop_wine)
-    if not ARGS.reuse_prefix:
-        WINE.create()
+    WINE.create()
     WINE.start()
     PRISTINE = WINE.export_registry()
 
@@ -81,10 +80,7 @@ def renew_spent_prefix():
 
 
 def stop_wine():
-    if ARGS.reuse_prefix:
-        WINE.stop()
-    else:
-        WINE.remove()
+    WINE.remove()
 
 
 def only_class_manager(registry, root):
@@ -749,8 +745,6 @@ if __name__ == "__main__":
     parser.add_argument("--snapshot", required=True)
     parser.add_argument("--prefix", required=True)
     parser.add_argument("--arch", choices=["win32", "win64"], default="win32")
-    parser.add_argument("--reuse-prefix", action="store_true",
-                        help="use the prefix at --prefix as it is (a test fixture's) and keep it")
     parser.add_argument("--machine-state", help="tests/e2e/machine_state.cpp, built")
     parser.add_argument("--module", help="a 32-bit module to load as a server file")
     parser.add_argument("--filter-framework", help="tests/e2e/filter_framework.cpp, built")
