@@ -18,6 +18,7 @@ import xml.etree.ElementTree as ElementTree
 
 sys.dont_write_bytecode = True  # no cache files in the source tree
 import pe_fields  # noqa: E402
+from sample_filter import TARGET  # noqa: E402
 
 ARGS = None
 
@@ -225,7 +226,7 @@ class ProgramImageTest(unittest.TestCase):
             self.assertIsNotNone(m, f"no {key}")
             strings[key] = m.group(1).decode("utf-16-le")
         self.assertEqual("remove_filter", strings["ProductName"])
-        self.assertIn("{3A7D52C8-6E19-4B2F-9C04-71E5D8A0B6F3}", strings["FileDescription"])
+        self.assertIn(TARGET, strings["FileDescription"])
         self.assertEqual(ARGS.version, strings["ProductVersion"])
         self.assertEqual(ARGS.version, strings["FileVersion"])
         self.assertEqual("remove_filter.exe", strings["OriginalFilename"])
