@@ -206,16 +206,19 @@ class EndToEndTest(ProgramCase):
         for neighbour in neighbours:
             self.assertTrue(self.wine.file_exists(neighbour), neighbour)
 
+    def framework_view(self):
+        """What the media framework finds of the filter (sample_filter.Framework.report)."""
+        return Framework(ARGS.filter_framework, self.wine).report()
+
     def test_filter_registered_through_the_framework(self):
         if not ARGS.filter_framework:
             self.skipTest("no --filter-framework given")
         server, neighbour = self.create_files("Sample Filter.ax", "readme.txt")
         self.created_keys[32] += [instance_entry_path(self.manager), CLASS_KEY_PATH]
-        framework = Framework(ARGS.filter_framework, self.wine)
-        framework.register(server)
+        Framework(ARGS.filter_framework, self.wine).register(server)
         # Each run of the helper changes the registry of its own accord (Wine
         # records a display device for it): every snapshot comes after them.
-        registered = framework.report()
+        registered = self.framework_view()
         targets = self.wine.names(instance_entry_path(self.manager)) + self.wine.names(CLASS_KEY_PATH)
         before = self.wine.export_registry()
         for target in targets:
@@ -230,7 +233,7 @@ class EndToEndTest(ProgramCase):
         self.run_program()
 
         after = self.wine.export_registry()
-        removed = framework.report()
+        removed = self.framework_view()
         self.assertEqual({"filters": registered["filters"] - 1, "listed": 0, "matched": 0,
                           "class": REGDB_E_CLASSNOTREG}, removed,
                          f"what the framework finds after the run (class 0x{removed['class']:08x})")
