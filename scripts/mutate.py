@@ -32,7 +32,8 @@ import work_tree  # noqa: E402
 # Which files are the program's and which tests check it is the build's to
 # say, not this script's: the files are the sources of the remove_filter
 # target and of the project libraries it links (CMake's file API), less the
-# stand-in (platform/host/); the tests are those CTest labels "mutation",
+# stand-in (platform/host/) and what it links; the tests are those CTest
+# labels "mutation",
 # those also labelled "slow" running only on changes that survive the others.
 PROGRAM_TARGET = "remove_filter"
 STANDIN_DIR = "platform/host/"
@@ -390,7 +391,8 @@ class Build:
     def program_files(self):
         """The program's own files in this build, from CMake's file API:
         the sources of PROGRAM_TARGET and of the targets it depends on,
-        relative to the sources, less the stand-in's and generated ones."""
+        relative to the sources, less the stand-in, what it links, and
+        generated files."""
         reply = os.path.join(self.dir, ".cmake", "api", "v1", "reply")
         index = sorted(f for f in os.listdir(reply) if f.startswith("index-"))[-1]
 
@@ -400,19 +402,26 @@ class Build:
 
         model = load(load(index)["reply"]["codemodel-v2"]["jsonFile"])
         targets = {t["id"]: t for t in model["configurations"][0]["targets"]}
-        todo = [t["id"] for t in targets.values() if t["name"] == PROGRAM_TARGET]
-        files, seen = [], set()
-        while todo:
-            target = load(targets[todo.pop(0)]["jsonFile"])
-            for source in target.get("sources", []):
-                path = source["path"]
-                if (not os.path.isabs(path) and not path.startswith(STANDIN_DIR)
-                        and path not in files):
-                    files.append(path)
-            for dep in target.get("dependencies", []):
-                if dep["id"] not in seen:
-                    seen.add(dep["id"])
-                    todo.append(dep["id"])
+        program = next(t for t in targets.values() if t["name"] == PROGRAM_TARGET)
+        # Every target it links (the file API lists them all, indirect ones
+        # too), less the stand-in and what the stand-in links.
+        linked = [program] + [targets[d["id"]] for d in load(program["jsonFile"]).get(
+            "dependencies", [])]
+        details = {t["id"]: load(t["jsonFile"]) for t in linked}
+
+        def sources(target_id):
+            return [s["path"] for s in details[target_id].get("sources", [])
+                    if not os.path.isabs(s["path"])]
+
+        standin = set()
+        for t in linked:
+            if any(path.startswith(STANDIN_DIR) for path in sources(t["id"])):
+                standin.add(t["id"])
+                standin.update(d["id"] for d in details[t["id"]].get("dependencies", []))
+        files = []
+        for t in linked:
+            if t["id"] not in standin:
+                files += [path for path in sources(t["id"]) if path not in files]
         return files
 
     def tests(self):
