@@ -294,7 +294,7 @@ TEST_P(UserClassTest, OnlyTheMachinesRegistrationNamesTheFileToDelete) {
   const UserClassCase& c = GetParam();
   const std::string classKey = ClassPath(TargetFilterClsid);
   const std::string server = classKey + "\\InprocServer32";
-  RegisterManager();
+  RegisterManager(ClassManagerName);
   std::string file = test_support::CreateTestFile(directory_, "Sample Filter Server.dll");
   std::string system = test_support::CreateTestFile(directory_, "system32.dll");
   if (c.machine) {
