@@ -30,9 +30,10 @@ import sys
 import unittest
 
 sys.dont_write_bytecode = True  # no cache files in the source tree
-from sample_filter import (CLASS_KEY_PATH, CLASS_MANAGER_NAME, CLSID_ROOT, OTHER_FILTER,
+from sample_filter import (CLASS_KEY_PATH, CLSID_ROOT, OTHER_FILTER,
                            REGDB_E_CLASSNOTREG, TARGET, Framework, instance_entry_path,
                            registered_class, registered_entry)
+from sample_filter import CLASS_MANAGER_NAME as MANAGER_NAME
 from wine_prefix import (EXPORTED_CLSID_ROOT, REG_BINARY, REG_DWORD, REG_EXPAND_SZ,
                          REG_SZ, VIEW64, WINE_OWN_VALUES, Registry, Value, WinePrefix,
                          registry_file,
@@ -285,7 +286,7 @@ class EndToEndTest(ProgramCase):
         self.assertTrue(self.wine.file_exists(neighbour))
 
     def test_manager_matched_in_other_letter_case(self):
-        self.register_manager(EARLY_MANAGER, CLASS_MANAGER_NAME.swapcase())
+        self.register_manager(EARLY_MANAGER, MANAGER_NAME.swapcase())
         self.register_instance_entry(self.manager)
         server, = self.create_files("Sample Filter.dll")
         before, after = self.removal(EARLY_MANAGER, server, [])
@@ -295,8 +296,8 @@ class EndToEndTest(ProgramCase):
 
     def test_first_manager_in_enumeration_order_wins(self):
         # Registered in the reverse of the order in which they enumerate.
-        self.register_manager(LATER_MANAGER, CLASS_MANAGER_NAME)
-        self.register_manager(EARLY_MANAGER, CLASS_MANAGER_NAME)
+        self.register_manager(LATER_MANAGER, MANAGER_NAME)
+        self.register_manager(EARLY_MANAGER, MANAGER_NAME)
         self.register_instance_entry(LATER_MANAGER)
         self.register_instance_entry(self.manager)
         server, = self.create_files("Sample Filter.dll")
@@ -554,7 +555,7 @@ class Wow64Test(ProgramCase):
         self.assert_64_bit_filter_kept(keys64, server, content64, after)
 
     def test_class_manager_only_in_the_32_bit_view(self):
-        self.register_manager(EARLY_MANAGER, CLASS_MANAGER_NAME)
+        self.register_manager(EARLY_MANAGER, MANAGER_NAME)
         server, = self.create_files("Sample Filter.dll")
         before, _ = self.removal(EARLY_MANAGER, server, [])
         self.assertEqual([EARLY_MANAGER, self.manager], before.class_managers())
