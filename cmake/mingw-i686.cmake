@@ -8,6 +8,7 @@ set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-# Test programs run under Wine in a throwaway prefix inside the build tree.
+# Test programs run under Wine in a throwaway prefix inside the build tree,
+# failing when Wine says that they crashed.
 set(CMAKE_CROSSCOMPILING_EMULATOR
-    "${CMAKE_CURRENT_LIST_DIR}/wine-run.sh")
+    "${CMAKE_CURRENT_LIST_DIR}/wine_driver.py;run")

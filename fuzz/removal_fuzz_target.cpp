@@ -39,7 +39,6 @@ class Input {
   size_t position_ = 0;
 };
 
-const char kManager[] = "ActiveMovie Filter Class Manager";
 const std::string kClassKey = std::string("CLSID\\") + TargetFilterClsid;
 
 // Bounds that keep one input's run short.
@@ -114,7 +113,7 @@ class Builder {
   // The manager's name as it may be stored: exact, in other case, with a
   // trailing blank, without terminator, with bytes after an inner NUL.
   std::string ManagerValue() {
-    std::string name = kManager;
+    std::string name = ClassManagerName;
     switch (in_.Below(6)) {
       case 0:
         return name + '\0';

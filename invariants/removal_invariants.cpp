@@ -4,17 +4,14 @@
 #include <set>
 #include <sstream>
 
+#include "helpers/text.h"
 #include "removal/removal_run.h"
 
 namespace removal_check {
 
 namespace {
 
-std::string Upper(std::string s) {
-  for (char& c : s)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return s;
-}
+using helpers::Upper;
 
 // The key path of a snapshot entry.
 std::string KeyOf(const std::string& entry) { return entry.substr(0, entry.find('|')); }

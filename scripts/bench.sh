@@ -11,16 +11,14 @@
 #
 # The Windows program runs in throwaway Wine prefixes of its own, a 32-bit
 # one and then a 64-bit one (where it runs under WOW64, as on most users'
-# machines), with Wine's home files beside them; all of it is removed on
-# exit.
+# machines), made and removed by the Wine driver (RF_KEEP_PREFIX keeps them).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
 
 for preset in host win32; do
-  cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" --target bench
+  scripts/build-preset.sh "$preset" bench
 done
 
 status=0
@@ -30,16 +28,11 @@ echo "=== host: the program's code against the in-memory stand-in"
 build/host/bench/bench || status=1
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/rf-bench.XXXXXX")
-mkdir "$scratch/home"
-# Wine writes menus and caches below HOME: it goes into the scratch
-# directory, removed with the prefixes. The Wine helpers leave TMPDIR unset
-# (Wine 10 crashes with it) and give each prefix its own XDG_RUNTIME_DIR.
-wine_env=(env -u XDG_CONFIG_HOME -u XDG_DATA_HOME -u XDG_CACHE_HOME HOME="$scratch/home")
 cleanup() {
   for prefix in "$scratch"/prefix-*; do
-    [ -d "$prefix" ] && "${wine_env[@]}" cmake/wine-prefix.sh stop "$prefix"
+    [ -d "$prefix" ] && cmake/wine_driver.py remove "$prefix"
   done
-  rm -rf "$scratch"
+  rmdir "$scratch" 2>/dev/null || true
 }
 trap cleanup EXIT
 for arch in win32 win64; do
@@ -50,8 +43,8 @@ for arch in win32 win64; do
     echo "=== win32 under WOW64: the same program's calls under Wine, 64-bit prefix"
   fi
   prefix="$scratch/prefix-$arch"
-  "${wine_env[@]}" cmake/wine-prefix.sh create "$prefix" "$arch"
-  "${wine_env[@]}" WINEPREFIX="$prefix" cmake/wine-run.sh build/win32/bench/bench.exe || status=1
+  cmake/wine_driver.py create "$prefix" "$arch"
+  WINEPREFIX="$prefix" cmake/wine_driver.py run build/win32/bench/bench.exe || status=1
 done
 
 exit $status

@@ -13,7 +13,7 @@ lists, whether the sample filter's class is registered and whether it
 creates the filter. RF_DEMO_ARCH=win32 makes a 32-bit prefix with the 32-bit
 registration only.
 
-    demo.py --installer sample_filter_installer.exe --prefix-script cmake/wine-prefix.sh
+    demo.py --installer sample_filter_installer.exe
             --snapshot registry_snapshot.exe --filter-framework filter_framework.exe
 """
 
@@ -24,17 +24,15 @@ import tempfile
 
 sys.dont_write_bytecode = True  # no cache files in the source tree
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tests", "e2e"))
-from wine_prefix import (CLSID_ROOT, EXPORTED_CLSID_ROOT, VIEW64, WinePrefix,  # noqa: E402
-                         registry_file)
+from sample_filter import (CLSID_ROOT, REGDB_E_CLASSNOTREG, TARGET, Framework,  # noqa: E402
+                           FrameworkError, registered_class, registered_entry)
+from wine_prefix import EXPORTED_CLSID_ROOT, VIEW64, WinePrefix, registry_file  # noqa: E402
 from installers import NSIS, Installed  # noqa: E402
 
-TARGET = "{3A7D52C8-6E19-4B2F-9C04-71E5D8A0B6F3}"
 # A 32-bit program is installed below "Program Files (x86)" on 64-bit
 # Windows, and its 64-bit build below "Program Files".
 DIRECTORY_64 = "C:\\Program Files\\Sample Filter"
 SERVER_64 = DIRECTORY_64 + "\\sample_filter.dll"
-# What activating a class gives when the class is not registered.
-REGDB_E_CLASSNOTREG = 0x80040154
 
 
 def say(text=""):
@@ -52,7 +50,6 @@ def present(flag):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--prefix-script", required=True)
     parser.add_argument("--snapshot", required=True)
     parser.add_argument("--filter-framework", required=True)
     parser.add_argument("--installer", required=True)
@@ -65,8 +62,7 @@ def main():
 
     print("== 3/5 A throwaway Wine prefix", flush=True)
     workdir = tempfile.mkdtemp(prefix="remove_filter-demo.")
-    wine = WinePrefix(os.path.join(workdir, "prefix"), os.path.abspath(args.prefix_script), arch,
-                      args.snapshot)
+    wine = WinePrefix(os.path.join(workdir, "prefix"), arch, args.snapshot)
     try:
         wine.create()
         wine.start()
@@ -75,41 +71,13 @@ def main():
         framework.wine = wine
         return demo(wine, framework, Installed(wine, NSIS, os.path.abspath(args.installer)))
     finally:
-        wine.stop()
-        if os.environ.get("RF_KEEP_PREFIX"):
-            print(f"The prefix stays: WINEPREFIX={wine.path}")
-        else:
-            wine.remove()
+        wine.remove()
+        if not os.path.exists(wine.path):
             os.rmdir(workdir)
 
 
 class CouldNotRun(Exception):
     """The demo could not do one of its steps; the message says which."""
-
-
-class Framework:
-    """The media framework's own view, through the helper
-    tests/e2e/filter_framework.cpp run in the prefix."""
-
-    def __init__(self, helper):
-        self.helper = helper
-        self.wine = None
-
-    def call(self, *args):
-        result = self.wine.run(self.helper, *args)
-        if result.returncode != 0:
-            raise CouldNotRun(f"filter_framework {args[0]} failed with status {result.returncode}: "
-                              f"{result.stderr.decode(errors='replace').strip()}")
-        return result.stdout.decode("ascii")
-
-    def report(self):
-        """{"filters": the filters that its device enumerator lists, "listed":
-        how many of them are the sample filter, "matched": how many of its
-        mapper's matches for the sample filter's input type are, "class":
-        the result of activating the sample filter's class, "created": that
-        of creating the filter in a filter graph}."""
-        return {word: int(number, 0)
-                for word, number in (line.split() for line in self.call("report").splitlines())}
 
 
 def describe(seen):
@@ -131,7 +99,7 @@ def describe(seen):
 def demo(wine, framework, installer):
     try:
         return show_removal(wine, framework, installer)
-    except CouldNotRun as error:
+    except (CouldNotRun, FrameworkError) as error:
         print(f"The demo could not run: {error}")
         return 2
 
@@ -159,8 +127,9 @@ def show_removal(wine, framework, installer):
     keys64 = {}
     if wine.is_64_bit:
         manager64 = pristine.class_managers(VIEW64 + EXPORTED_CLSID_ROOT)[0]
-        keys64 = filter_keys(f"{CLSID_ROOT}\\{manager64}\\Instance\\{TARGET}", class_key,
-                             SERVER_64, "Sample Filter (64-bit)")
+        name64 = "Sample Filter (64-bit)"
+        keys64 = {**registered_entry(f"{CLSID_ROOT}\\{manager64}\\Instance\\{TARGET}", name64),
+                  **registered_class(SERVER_64, name64)}
         wine.import_registry(registry_file(keys64), view=64)
         wine.create_file(SERVER_64, b"MZ sample filter, 64-bit build", view=64)
     # Each run of the helper changes the registry of its own accord (Wine
@@ -188,10 +157,11 @@ def show_removal(wine, framework, installer):
         + ("no output" if not output else f"output: {output.decode(errors='replace')!r}"))
     after = wine.export_registry()
     seen_after = framework.report()
-    targets = wine.names(entry) + wine.names(class_key)
+    targets = wine.names(entry) + wine.names(CLASS_KEY_PATH)
     gone = {
         short(entry): wine.names(entry)[0] not in after,
-        short(class_key) + " (with InprocServer32)": wine.names(class_key)[0] not in after,
+        short(CLASS_KEY_PATH) + " (with InprocServer32)":
+            wine.names(CLASS_KEY_PATH)[0] not in after,
         server: not wine.file_exists(server),
         ", ".join(installer.kind.own_files) + " (the installer's own files)":
             not installer.own_files(),
@@ -238,15 +208,6 @@ def show_removal(wine, framework, installer):
     else:
         print("Result: the sample filter was removed, but the run did more than it should.")
     return 0 if ok else 1
-
-
-def filter_keys(entry, class_key, server, name):
-    """A filter's instance entry and class key naming `server`."""
-    return {
-        entry: {"FriendlyName": name, "CLSID": TARGET, "FilterData": b"\x02\0\0\0\0\0\x20\0"},
-        class_key: {"": name},
-        class_key + "\\InprocServer32": {"": server, "ThreadingModel": "Both"},
-    }
 
 
 def show(wine, registry, paths, view):

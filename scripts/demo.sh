@@ -30,8 +30,7 @@ fi
 echo "   cmake, the i686 MinGW-w64 cross compiler and Python are installed"
 
 echo "== 2/5 Building the program (preset win32)"
-run_logged cmake --preset win32
-run_logged cmake --build --preset win32 --target remove_filter registry_snapshot filter_framework \
+run_logged scripts/build-preset.sh win32 remove_filter registry_snapshot filter_framework \
   sample_filter_installers
 rm -f "$log"
 exe=build/win32/remove_filter.exe
@@ -41,7 +40,7 @@ if ! scripts/install-deps.sh wine; then
   exit 2
 fi
 
-exec python3 scripts/demo.py --prefix-script cmake/wine-prefix.sh \
+exec python3 scripts/demo.py \
   --installer build/win32/tests/e2e/installers/sample_filter_installer.exe \
   --snapshot build/win32/tests/e2e/registry_snapshot.exe \
   --filter-framework build/win32/tests/e2e/filter_framework.exe

@@ -10,9 +10,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-600}
 
-scripts/install-deps.sh build clang libclang-rt-dev
-cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz
+scripts/install-deps.sh build
+scripts/build-preset.sh fuzz
 mkdir -p build/fuzz/corpus build/fuzz/artifacts
 exec build/fuzz/fuzz/removal_fuzzer -max_total_time="$seconds" -timeout=10 \
   -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix=build/fuzz/artifacts/ \

@@ -4,8 +4,9 @@
 #
 #   scripts/install-deps.sh [GROUP] [PACKAGE...]
 #
-# GROUP is "build" (the host builds and the Windows cross-build with the
-# sample filter's installers, which makensis and wixl build), "wine"
+# GROUP is "build" (the host builds, the fuzzer with the release's clang,
+# and the Windows cross-build with the sample filter's installers, which
+# makensis and wixl build), "wine"
 # (Wine with its 32-bit and 64-bit parts, for the Windows tests), "root"
 # (what makes another release's root), "all" (build and wine; the default)
 # or "--list GROUP", which prints the group's packages and installs nothing.
@@ -22,9 +23,9 @@
 set -uo pipefail
 
 build=(cmake make g++ googletest libbenchmark-dev clang-format g++-mingw-w64-i686-posix
-       binutils-mingw-w64-i686 python3 git osslsigncode openssl nsis wixl)
+       binutils-mingw-w64-i686 python3 git osslsigncode openssl clang libclang-rt-dev nsis wixl)
 wine=(wine wine32:i386 wine64)
-root=(debootstrap zstd)
+root=(debootstrap zstd python3)
 
 list_only=0
 if [ "${1:-}" = --list ]; then

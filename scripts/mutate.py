@@ -12,6 +12,7 @@ reported as equivalent instead of missed.
 """
 
 import argparse
+import json
 import os
 import re
 import shutil
@@ -24,33 +25,19 @@ WORK = os.path.join(ROOT, "build", "mutate")
 SRC = os.path.join(WORK, "src")
 EQUIVALENT_FILE = os.path.join(ROOT, "scripts", "mutate-equivalent.txt")
 
-# The program's own files built on the host, in the order they are run.
-HOST_FILES = [
-    "registry/registry_key.h",
-    "registry/registry_key.cpp",
-    "registry/key_tree.h",
-    "registry/key_tree.cpp",
-    "removal/removal_run.h",
-    "removal/removal_run.cpp",
-    "removal/removal_steps.h",
-    "removal/removal_steps.cpp",
-    "removal/server_file.h",
-    "removal/server_file.cpp",
-    "removal/redirection_guard.h",
-    "removal/redirection_guard.cpp",
-    "main.cpp",
-]
-# Built only by the Windows build; mutated with --win32 against its program
-# image and end-to-end tests under Wine.
-WIN32_FILES = ["platform/win32/process_entry.cpp"]
+sys.dont_write_bytecode = True  # no cache files in the source tree
+sys.path.insert(0, os.path.join(ROOT, "scripts"))
+import work_tree  # noqa: E402
 
-# Quick suites first; the slower ones run only on changes that survive them.
-STAGES = [
-    (["registry_tests", "removal_tests", "host_fault_tests"], 30),
-    (["key_tree_equivalence", "host_fault_matrix", "fuzz_corpus_replay"], 120),
-]
-ALL_TESTS = [name for stage, _ in STAGES for name in stage]
-TEST_PATHS = {"fuzz_corpus_replay": "fuzz/fuzz_corpus_replay"}
+# Which files are the program's and which tests check it is the build's to
+# say, not this script's: the files are the sources of the remove_filter
+# target and of the project libraries it links (CMake's file API), less the
+# stand-in (platform/host/) and what it links; the tests are those CTest
+# labels "mutation",
+# those also labelled "slow" running only on changes that survive the others.
+PROGRAM_TARGET = "remove_filter"
+STANDIN_DIR = "platform/host/"
+QUICK_TIMEOUT, SLOW_TIMEOUT = 30, 120
 
 SIZE_NAMES = ["kNameBufferLength", "MAX_PATH", "bufferSize"]
 
@@ -373,63 +360,106 @@ def read_equivalent():
 
 
 def sync_copy():
-    """Makes build/mutate/src equal to the checkout, writing only the files
+    """Makes build/mutate/src equal to the work tree, writing only the files
     whose contents differ, so that a rebuild stays incremental."""
-    seen = set()
-    for dirpath, dirnames, filenames in os.walk(ROOT):
-        rel = os.path.relpath(dirpath, ROOT)
-        dirnames[:] = [d for d in dirnames
-                       if not (rel == "." and d in ("build", ".git")) and d != "__pycache__"]
-        for name in filenames:
-            relpath = os.path.normpath(os.path.join(rel, name))
-            seen.add(relpath)
-            source = os.path.join(ROOT, relpath)
-            target = os.path.join(SRC, relpath)
-            with open(source, "rb") as f:
-                data = f.read()
-            if os.path.exists(target):
-                with open(target, "rb") as f:
-                    if f.read() == data:
-                        continue
-            os.makedirs(os.path.dirname(target), exist_ok=True)
-            with open(target, "wb") as f:
-                f.write(data)
-            shutil.copymode(source, target)
-    for dirpath, _, filenames in os.walk(SRC):
-        for name in filenames:
-            relpath = os.path.relpath(os.path.join(dirpath, name), SRC)
-            if relpath not in seen:
-                os.remove(os.path.join(dirpath, name))
+    work_tree.copy(ROOT, SRC, prune=True)
 
 
 class Build:
-    def __init__(self, name, cache, tests_timeout_factor=1):
-        self.name = name
-        self.dir = os.path.join(WORK, name)
-        self.cache = cache
+    """A build of the copy from one of the project's presets, with its own
+    binary folder below build/mutate and the benchmarks left out."""
+
+    def __init__(self, preset, cache=(), tests_timeout_factor=1):
+        self.name = preset
+        self.preset = preset
+        self.dir = os.path.join(WORK, preset)
+        self.cache = [("RF_BUILD_BENCH", "OFF")] + list(cache)
         self.factor = tests_timeout_factor
+        self.configured = False
 
     def configure(self):
-        generator = ["-G", "Ninja"] if shutil.which("ninja") else ["-G", "Unix Makefiles"]
-        if os.path.exists(os.path.join(self.dir, "CMakeCache.txt")):
-            generator = []
-        args = ["cmake", "-S", SRC, "-B", self.dir] + generator + [
+        if self.configured:
+            return
+        query = os.path.join(self.dir, ".cmake", "api", "v1", "query", "codemodel-v2")
+        os.makedirs(os.path.dirname(query), exist_ok=True)
+        open(query, "w").close()
+        args = ["cmake", "-S", SRC, "--preset", self.preset, "-B", self.dir] + [
             "-D%s=%s" % kv for kv in self.cache]
-        run_quiet(args, "configuring " + self.name)
+        run_quiet(args, "configuring " + self.name, cwd=SRC)
+        self.configured = True
+
+    def program_files(self):
+        """The program's own files in this build, from CMake's file API:
+        the sources of PROGRAM_TARGET and of the targets it depends on,
+        relative to the sources, less the stand-in, what it links, and
+        generated files."""
+        reply = os.path.join(self.dir, ".cmake", "api", "v1", "reply")
+        index = sorted(f for f in os.listdir(reply) if f.startswith("index-"))[-1]
+
+        def load(name):
+            with open(os.path.join(reply, name)) as f:
+                return json.load(f)
+
+        model = load(load(index)["reply"]["codemodel-v2"]["jsonFile"])
+        targets = {t["id"]: t for t in model["configurations"][0]["targets"]}
+        program = next(t for t in targets.values() if t["name"] == PROGRAM_TARGET)
+        # Every target it links (the file API lists them all, indirect ones
+        # too), less the stand-in and what the stand-in links.
+        linked = [program] + [targets[d["id"]] for d in load(program["jsonFile"]).get(
+            "dependencies", [])]
+        details = {t["id"]: load(t["jsonFile"]) for t in linked}
+
+        def sources(target_id):
+            return [s["path"] for s in details[target_id].get("sources", [])
+                    if not os.path.isabs(s["path"])]
+
+        standin = set()
+        for t in linked:
+            if any(path.startswith(STANDIN_DIR) for path in sources(t["id"])):
+                standin.add(t["id"])
+                standin.update(d["id"] for d in details[t["id"]].get("dependencies", []))
+        files = []
+        for t in linked:
+            if t["id"] not in standin:
+                files += [path for path in sources(t["id"]) if path not in files]
+        return files
+
+    def tests(self):
+        """The tests labelled "mutation" as (name, command, slow)."""
+        r = subprocess.run(["ctest", "--test-dir", self.dir, "-L", "mutation",
+                            "--show-only=json-v1"], stdout=subprocess.PIPE, text=True,
+                           check=True)
+        found = []
+        for test in json.loads(r.stdout)["tests"]:
+            labels = next((p["value"] for p in test.get("properties", [])
+                           if p["name"] == "LABELS"), [])
+            if "command" not in test:
+                sys.exit("mutate: the program of test %s is not built" % test["name"])
+            found.append((test["name"], test["command"], "slow" in labels))
+        if not found:
+            sys.exit("mutate: no test of %s is labelled mutation" % self.name)
+        return found
+
+    def stages(self, all_stages):
+        """The tests in stages: quick ones first, the slow ones on the
+        changes that survive them (all at once with all_stages)."""
+        tests = self.tests()
+        quick = [t[:2] for t in tests if not t[2]]
+        slow = [t[:2] for t in tests if t[2]]
+        if all_stages:
+            return [(quick + slow, SLOW_TIMEOUT)]
+        return [s for s in [(quick, QUICK_TIMEOUT), (slow, SLOW_TIMEOUT)] if s[0]]
 
     def build(self, targets, jobs):
         args = ["cmake", "--build", self.dir, "-j", str(jobs), "--target"] + targets
         return subprocess.run(args, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                               text=True)
 
-    def run_test(self, name, timeout):
-        path = os.path.join(self.dir, TEST_PATHS.get(name, "tests/" + name))
-        args = [path]
-        if name == "fuzz_corpus_replay":
-            args.append(os.path.join(SRC, "fuzz", "corpus"))
+    def run_test(self, test, timeout):
+        name, command = test
         env = dict(os.environ, GTEST_BRIEF="1")
         try:
-            r = subprocess.run(args, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+            r = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                                timeout=timeout * self.factor, env=env, cwd=self.dir)
         except subprocess.TimeoutExpired:
             return False, "%s: timed out after %d s" % (name, timeout * self.factor)
@@ -444,15 +474,19 @@ class Build:
         return True, ""
 
 
-HOST = Build("host", [("CMAKE_BUILD_TYPE", "RelWithDebInfo"),
-                      ("CMAKE_CXX_FLAGS_RELWITHDEBINFO", "-O2 -DNDEBUG"),
-                      ("RF_BUILD_BENCH", "OFF")])
-HOST_ASAN = Build("host-asan", [("CMAKE_BUILD_TYPE", "Debug"), ("RF_SANITIZE", "ON"),
-                                ("RF_BUILD_BENCH", "OFF")], tests_timeout_factor=4)
+def targets_of(tests):
+    """The build targets of tests: each test's program by its file name."""
+    return [os.path.basename(command[0]) for _, command in tests
+            if os.path.isabs(command[0]) and command[0].startswith(WORK)]
 
 
-def run_quiet(args, what):
-    r = subprocess.run(args, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+HOST = Build("host", [("CMAKE_CXX_FLAGS_RELWITHDEBINFO", "-O2 -DNDEBUG")])
+HOST_ASAN = Build("host-asan", tests_timeout_factor=4)
+
+
+def run_quiet(args, what, cwd=None):
+    r = subprocess.run(args, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                       cwd=cwd)
     if r.returncode != 0:
         sys.stderr.write(r.stdout)
         sys.exit("mutate: %s failed" % what)
@@ -475,15 +509,15 @@ def judge(build, mutant, original_text, jobs, stages):
     """Builds and tests one mutant; sets its outcome."""
     apply(mutant, original_text)
     try:
-        for targets, timeout in stages:
-            r = build.build(targets, jobs)
+        for tests, timeout in stages:
+            r = build.build(targets_of(tests), jobs)
             if r.returncode != 0:
                 mutant.outcome = "not compiling"
                 error = re.search(r"error: (.*)", r.stdout)
                 mutant.detail = error.group(1)[:100] if error else "build failed"
                 return
-            for name in targets:
-                passed, detail = build.run_test(name, timeout)
+            for test in tests:
+                passed, detail = build.run_test(test, timeout)
                 if not passed:
                     mutant.outcome = "caught"
                     mutant.detail = detail
@@ -494,12 +528,14 @@ def judge(build, mutant, original_text, jobs, stages):
 
 
 def baseline(build, jobs):
-    r = build.build(ALL_TESTS, jobs)
+    # Everything first: CTest names a test's command once its program is built.
+    r = build.build(["all"], jobs)
     if r.returncode != 0:
         sys.stderr.write(r.stdout[-4000:])
         sys.exit("mutate: the unchanged sources do not build (%s)" % build.name)
-    for name in ALL_TESTS:
-        passed, detail = build.run_test(name, 600)
+    tests = [test for stage, _ in build.stages(True) for test in stage]
+    for test in tests:
+        passed, detail = build.run_test(test, 600)
         if not passed:
             sys.exit("mutate: the unchanged sources fail a test: " + detail)
 
@@ -508,18 +544,17 @@ def baseline(build, jobs):
 # Windows build: process_entry.cpp against the program image and end-to-end
 # tests under Wine.
 
-WIN32 = Build("win32", [("CMAKE_BUILD_TYPE", "MinSizeRel"), ("RF_BUILD_BENCH", "OFF"),
-                        ("CMAKE_TOOLCHAIN_FILE", os.path.join(SRC, "cmake", "mingw-i686.cmake"))])
+WIN32 = Build("win32")
 
 
 def judge_win32(mutant, original_text, jobs):
     apply(mutant, original_text)
     try:
-        r = WIN32.build(["remove_filter", "short_path"], jobs)
+        r = WIN32.build(["all"], jobs)
         if r.returncode != 0:
             mutant.outcome = "not compiling"
             return
-        t = subprocess.run(["ctest", "--test-dir", WIN32.dir, "-R", "program_image|end_to_end",
+        t = subprocess.run(["ctest", "--test-dir", WIN32.dir, "-L", "mutation",
                             "--timeout", "900"], stdout=subprocess.PIPE,
                            stderr=subprocess.STDOUT, text=True)
         mutant.outcome = "caught" if t.returncode != 0 else "missed"
@@ -542,8 +577,8 @@ def main():
     parser.add_argument("--asan", action="store_true",
                         help="run the missed changes again under a host-asan build")
     parser.add_argument("--win32", action="store_true",
-                        help="also mutate %s against the Windows build's program image and "
-                        "end-to-end tests under Wine (slow)" % WIN32_FILES[0])
+                        help="also mutate the Windows build's own files (its process entry) "
+                        "against its tests labelled mutation, under Wine (slow)")
     parser.add_argument("--list", action="store_true",
                         help="print the changes that would be made and stop")
     parser.add_argument("--jobs", type=int, default=1, help="build jobs (default 1)")
@@ -552,13 +587,21 @@ def main():
                         "ones on survivors of the quick ones)")
     args = parser.parse_args()
 
-    files = [os.path.normpath(f) for f in args.files] or list(HOST_FILES)
-    if args.win32 and not args.files:
-        files += WIN32_FILES
+    started = time.time()
+    os.makedirs(SRC, exist_ok=True)
+    sync_copy()
+    HOST.configure()
+    host_files = HOST.program_files()
+    win32_files = []
+    wanted = [os.path.normpath(f) for f in args.files]
+    if args.win32 or any(f not in host_files for f in wanted):
+        WIN32.configure()
+        win32_files = [f for f in WIN32.program_files() if f not in host_files]
+    files = wanted or host_files + (win32_files if args.win32 else [])
     for f in files:
-        if f not in HOST_FILES + WIN32_FILES:
+        if f not in host_files + win32_files:
             sys.exit("mutate: %s is not one of the program's own files: %s" % (
-                f, " ".join(HOST_FILES + WIN32_FILES)))
+                f, " ".join(host_files + win32_files)))
 
     equivalent = read_equivalent()
     all_mutants = {}
@@ -572,17 +615,11 @@ def main():
                                                          m.original, m.mutated))
         return 0
 
-    started = time.time()
-    os.makedirs(SRC, exist_ok=True)
-    sync_copy()
-    host_files = [f for f in files if f in HOST_FILES]
-    if host_files:
-        HOST.configure()
+    if any(f in host_files for f in files):
         t = time.time()
         baseline(HOST, args.jobs)
         print("baseline build and tests: %.0f s" % (time.time() - t), flush=True)
-    stages = [(sum((s for s, _ in STAGES), []), max(t for _, t in STAGES))] if (
-        args.all_stages) else STAGES
+    stages = HOST.stages(args.all_stages)
 
     used_keys = set()
     mutant_seconds = []
@@ -591,16 +628,14 @@ def main():
             original_text = handle.read()
         mutants = all_mutants[f]
         print("%s: %d changes" % (f, len(mutants)), flush=True)
-        for i, m in enumerate(mutants):
+        for m in mutants:
             if m.key() in equivalent:
                 m.outcome = "equivalent"
                 m.detail = equivalent[m.key()]
                 used_keys.add(m.key())
                 continue
             t = time.time()
-            if f in WIN32_FILES:
-                if i == 0 or not os.path.exists(os.path.join(WIN32.dir, "CMakeCache.txt")):
-                    WIN32.configure()
+            if f in win32_files:
                 judge_win32(m, original_text, args.jobs)
             else:
                 judge(HOST, m, original_text, args.jobs, stages)
@@ -613,12 +648,13 @@ def main():
         print("host-asan: running %d missed changes again" % len(missed), flush=True)
         HOST_ASAN.configure()
         baseline(HOST_ASAN, args.jobs)
+        asan_stages = HOST_ASAN.stages(True)
         texts = {}
         for m in missed:
             if m.path not in texts:
                 with open(os.path.join(SRC, m.path)) as handle:
                     texts[m.path] = handle.read()
-            judge(HOST_ASAN, m, texts[m.path], args.jobs, [(ALL_TESTS, 120)])
+            judge(HOST_ASAN, m, texts[m.path], args.jobs, asan_stages)
             if m.outcome == "caught":
                 m.outcome = "caught by asan"
             elif m.outcome == "not compiling":
@@ -636,7 +672,7 @@ def main():
         totals = [a + b for a, b in zip(totals, counts)]
         print("%-34s %7d %7d %7d %7d %7d %7d" % tuple([f] + counts))
     if not args.win32 and not args.files:
-        print("%-34s %7s" % (WIN32_FILES[0], "not built on host (--win32)"))
+        print("%-34s" % "the Windows build's own files: with --win32")
     print("%-34s %7d %7d %7d %7d %7d %7d" % tuple(["total"] + totals))
 
     missed = [m for f in files for m in all_mutants[f] if m.outcome == "missed"]

@@ -154,12 +154,7 @@ fi
 
 # A copy of the work tree as it stands, without its builds.
 mkdir "$root/src"
-if git -C "$src" rev-parse --git-dir >/dev/null 2>&1; then
-  git -C "$src" ls-files -z --cached --others --exclude-standard |
-    tar -C "$src" --null --ignore-failed-read -T - -cf - 2>/dev/null | tar -C "$root/src" -xf -
-else
-  tar -C "$src" --exclude=./build -cf - . | tar -C "$root/src" -xf -
-fi
+python3 scripts/work_tree.py "$src" "$root/src"
 
 echo "=== $other: $* (in a throwaway root)"
 status=0

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -26,73 +27,104 @@ class KeyTreeTest : public ::testing::Test {
   }
 
   std::vector<std::string> Dump() { return DumpTree(HKEY_CLASSES_ROOT, scratch.Path()); }
-
-  // Deletes `name` below the scratch key and checks that exactly its tree
-  // went.
-  void ExpectDeletedAlone(const std::string& name) {
-    std::vector<std::string> before = Dump();
-    RegistryKey key(HKEY_CLASSES_ROOT, scratch.Path().c_str());
-    EXPECT_EQ(0, key.DeleteKeyTree(name.c_str()));
-    EXPECT_FALSE(test_support::KeyExists(HKEY_CLASSES_ROOT, scratch.Below(name)));
-    EXPECT_EQ(WithoutKey(before, name), Dump());
-  }
 };
 
-TEST_F(KeyTreeTest, KeyWithNothingInIt) {
-  test_support::CreateKey(HKEY_CLASSES_ROOT, scratch.Below("bare"));
-  ExpectDeletedAlone("bare");
+// Values below the scratch key (paths relative to it): a REG_SZ "v" = "x".
+void Values(const ScratchKey& scratch, std::initializer_list<const char*> paths) {
+  for (const char* path : paths)
+    test_support::SetString(HKEY_CLASSES_ROOT, scratch.Below(path), "v", "x");
 }
 
-TEST_F(KeyTreeTest, KeyWithOnlyADefaultValue) {
-  test_support::SetString(HKEY_CLASSES_ROOT, scratch.Below("dflt"), "", "value");
-  ExpectDeletedAlone("dflt");
-}
+// A deletion as a table row: the keys below the scratch key, the name
+// given to DeleteKeyTree, the error it must return (0 for none) and the
+// key whose tree must be all that went (null for nothing).
+struct Deletion {
+  const char* name;
+  void (*arrange)(const ScratchKey& scratch);
+  const char* deleted;
+  DWORD error;
+  const char* gone;
+};
 
-TEST_F(KeyTreeTest, ThreeLevelsWithValuesAtEachLevel) {
-  for (const char* level : {"top", "top\\mid", "top\\mid\\leaf", "top\\mid2"}) {
-    std::string path = scratch.Below(level);
-    test_support::SetString(HKEY_CLASSES_ROOT, path, "", level);
-    test_support::SetString(HKEY_CLASSES_ROOT, path, "Named", "n");
-    test_support::SetValue(HKEY_CLASSES_ROOT, path, "Number", REG_DWORD,
-                           std::string("\7\0\0\0", 4));
-  }
-  ExpectDeletedAlone("top");
-}
+const Deletion kDeletions[] = {
+    {"KeyWithNothingInIt",
+     [](const ScratchKey& s) { test_support::CreateKey(HKEY_CLASSES_ROOT, s.Below("bare")); },
+     "bare", 0, "bare"},
+    {"KeyWithOnlyADefaultValue",
+     [](const ScratchKey& s) {
+       test_support::SetString(HKEY_CLASSES_ROOT, s.Below("dflt"), "", "value");
+     },
+     "dflt", 0, "dflt"},
+    {"ThreeLevelsWithValuesAtEachLevel",
+     [](const ScratchKey& s) {
+       for (const char* level : {"top", "top\\mid", "top\\mid\\leaf", "top\\mid2"}) {
+         test_support::SetString(HKEY_CLASSES_ROOT, s.Below(level), "", level);
+         test_support::SetString(HKEY_CLASSES_ROOT, s.Below(level), "Named", "n");
+         test_support::SetValue(HKEY_CLASSES_ROOT, s.Below(level), "Number", REG_DWORD,
+                                std::string("\7\0\0\0", 4));
+       }
+     },
+     "top", 0, "top"},
+    {"WideKeyWhoseIndicesShiftOnEveryDeletion",
+     [](const ScratchKey& s) {
+       for (int i = 0; i < 40; ++i)
+         test_support::SetString(HKEY_CLASSES_ROOT, s.Below("wide\\child" + std::to_string(i)),
+                                 "v" + std::to_string(i), "x");
+       for (int i = 0; i < 20; ++i)
+         test_support::SetString(HKEY_CLASSES_ROOT, s.Below("wide"), "value" + std::to_string(i),
+                                 "x");
+     },
+     "wide", 0, "wide"},
+    // Each key is expected to have as many sub-keys as its last sibling had:
+    // siblings with more, fewer and none, and names of one character.
+    {"SiblingsWithMoreAndFewerSubKeysThanTheOneBefore",
+     [](const ScratchKey& s) {
+       Values(s, {"grow\\a\\x", "grow\\b\\x", "grow\\b\\y", "grow\\b\\z", "grow\\c\\x", "grow\\d",
+                  "grow\\e\\x\\y", "grow\\f\\x\\y\\z"});
+     },
+     "grow", 0, "grow"},
+    {"NameInOtherLetterCase",
+     [](const ScratchKey& s) {
+       test_support::CreateKey(HKEY_CLASSES_ROOT, s.Below("MixedCase\\Child"));
+     },
+     "mixedcase", 0, "MixedCase"},
+    {"MissingKeyGivesNotFoundAndChangesNothing", [](const ScratchKey&) {}, "absent",
+     ERROR_FILE_NOT_FOUND, nullptr},
+    {"MultiLevelNameDeletesTheTreeOfTheLastLevelOnly",
+     [](const ScratchKey& s) { Values(s, {"outer\\inner\\leaf"}); }, "outer\\inner", 0,
+     "outer\\inner"},
+    // A link keeps its target in "SymbolicLinkValue" of type REG_LINK; of
+    // another type it is an ordinary value, and its key is walked as usual.
+    {"KeyWithAValueNamedLikeALinksIsAnOrdinaryKey",
+     [](const ScratchKey& s) {
+       test_support::SetString(HKEY_CLASSES_ROOT, s.Below("plain"), "SymbolicLinkValue", "text");
+       test_support::SetString(HKEY_CLASSES_ROOT, s.Below("plain\\child"), "SymbolicLinkValue",
+                               "more");
+       test_support::SetValue(HKEY_CLASSES_ROOT, s.Below("plain\\child\\leaf"), "SymbolicLinkValue",
+                              REG_BINARY, std::string("\6\0", 2));
+     },
+     "plain", 0, "plain"},
+};
 
-TEST_F(KeyTreeTest, WideKeyWhoseIndicesShiftOnEveryDeletion) {
-  for (int i = 0; i < 40; ++i) {
-    std::string child = scratch.Below("wide\\child" + std::to_string(i));
-    test_support::SetString(HKEY_CLASSES_ROOT, child, "v" + std::to_string(i), "x");
-  }
-  for (int i = 0; i < 20; ++i)
-    test_support::SetString(HKEY_CLASSES_ROOT, scratch.Below("wide"), "value" + std::to_string(i),
-                            "x");
-  ExpectDeletedAlone("wide");
-}
+class KeyTreeDeletionTest : public KeyTreeTest, public ::testing::WithParamInterface<Deletion> {};
 
-// Each key is expected to have as many sub-keys as its last sibling had:
-// siblings with more, fewer and none, and names of one character.
-TEST_F(KeyTreeTest, SiblingsWithMoreAndFewerSubKeysThanTheOneBefore) {
-  for (const char* level : {"grow\\a\\x", "grow\\b\\x", "grow\\b\\y", "grow\\b\\z", "grow\\c\\x",
-                            "grow\\d", "grow\\e\\x\\y", "grow\\f\\x\\y\\z"})
-    test_support::SetString(HKEY_CLASSES_ROOT, scratch.Below(level), "v", "x");
-  ExpectDeletedAlone("grow");
-}
-
-TEST_F(KeyTreeTest, NameInOtherLetterCase) {
-  test_support::CreateKey(HKEY_CLASSES_ROOT, scratch.Below("MixedCase\\Child"));
+// Exactly the tree of `gone` goes, the neighbour and the rest stay.
+TEST_P(KeyTreeDeletionTest, RemovesExactlyItsTree) {
+  const Deletion& row = GetParam();
+  row.arrange(scratch);
   std::vector<std::string> before = Dump();
   RegistryKey key(HKEY_CLASSES_ROOT, scratch.Path().c_str());
-  EXPECT_EQ(0, key.DeleteKeyTree("mixedcase"));
-  EXPECT_EQ(WithoutKey(before, "MixedCase"), Dump());
+  EXPECT_EQ(row.error ? StatusFromError(row.error) : 0, key.DeleteKeyTree(row.deleted));
+  EXPECT_EQ(row.gone ? WithoutKey(before, row.gone) : before, Dump());
+  if (row.gone) {
+    EXPECT_FALSE(test_support::KeyExists(HKEY_CLASSES_ROOT, scratch.Below(row.gone)));
+  }
 }
 
-TEST_F(KeyTreeTest, MissingKeyGivesNotFoundAndChangesNothing) {
-  std::vector<std::string> before = Dump();
-  RegistryKey key(HKEY_CLASSES_ROOT, scratch.Path().c_str());
-  EXPECT_EQ(StatusFromError(ERROR_FILE_NOT_FOUND), key.DeleteKeyTree("absent"));
-  EXPECT_EQ(before, Dump());
-}
+INSTANTIATE_TEST_SUITE_P(Rows, KeyTreeDeletionTest, ::testing::ValuesIn(kDeletions),
+                         [](const ::testing::TestParamInfo<Deletion>& row) {
+                           return std::string(row.param.name);
+                         });
 
 TEST_F(KeyTreeTest, ObjectWhoseOpenFailedDeletesRelativeToItsParent) {
   test_support::CreateKey(HKEY_CLASSES_ROOT, scratch.Below("target\\sub"));
@@ -102,26 +134,6 @@ TEST_F(KeyTreeTest, ObjectWhoseOpenFailedDeletesRelativeToItsParent) {
   ASSERT_EQ(nullptr, key.Handle());
   EXPECT_EQ(0, key.DeleteKeyTree("target"));
   EXPECT_EQ(WithoutKey(before, "target"), Dump());
-}
-
-TEST_F(KeyTreeTest, MultiLevelNameDeletesTheTreeOfTheLastLevelOnly) {
-  test_support::SetString(HKEY_CLASSES_ROOT, scratch.Below("outer\\inner\\leaf"), "v", "x");
-  std::vector<std::string> before = Dump();
-  RegistryKey key(HKEY_CLASSES_ROOT, scratch.Path().c_str());
-  EXPECT_EQ(0, key.DeleteKeyTree("outer\\inner"));
-  EXPECT_EQ(WithoutKey(before, "outer\\inner"), Dump());
-  EXPECT_TRUE(test_support::KeyExists(HKEY_CLASSES_ROOT, scratch.Below("outer")));
-}
-
-TEST_F(KeyTreeTest, KeyWithAValueNamedLikeALinksIsAnOrdinaryKey) {
-  // A link keeps its target in "SymbolicLinkValue" of type REG_LINK; of
-  // another type it is an ordinary value, and its key is walked as usual.
-  test_support::SetString(HKEY_CLASSES_ROOT, scratch.Below("plain"), "SymbolicLinkValue", "text");
-  test_support::SetString(HKEY_CLASSES_ROOT, scratch.Below("plain\\child"), "SymbolicLinkValue",
-                          "more");
-  test_support::SetValue(HKEY_CLASSES_ROOT, scratch.Below("plain\\child\\leaf"),
-                         "SymbolicLinkValue", REG_BINARY, std::string("\6\0", 2));
-  ExpectDeletedAlone("plain");
 }
 
 TEST_F(KeyTreeTest, NullNameIsRefusedAndChangesNothing) {

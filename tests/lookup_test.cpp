@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "removal/removal_run.h"
 #include "support/test_registry.h"
@@ -38,16 +39,70 @@ TEST(EqualsIgnoringAsciiCaseTest, FoldsOnlyTheLettersAToZ) {
   for (const Pair& p : pairs) EXPECT_EQ(p.equal, EqualsIgnoringAsciiCase(p.a, p.b)) << p.a;
 }
 
-class LookupTest : public ::testing::Test {
+// A class key of a lookup row: its name and, unless `valueName` is null,
+// one value of `type` holding `bytes`.
+struct ClassKey {
+  std::string name;
+  std::string bytes;
+  DWORD type = REG_SZ;
+  const char* valueName = "";
+};
+
+// A default value as the platform stores text: with its terminator.
+std::string Sz(const std::string& text) { return text + '\0'; }
+
+// The class keys below a sandbox that stands in for the class root, and
+// the class manager that the lookup must find there ("" for none).
+struct LookupRow {
+  const char* name;
+  std::vector<ClassKey> keys;
+  std::string found;
+};
+
+const LookupRow kLookups[] = {
+    {"NoClassKeysNoManager", {}, ""},
+    {"NoKeyCarriesTheName",
+     {{"{10000000-0000-0000-0000-000000000001}", Sz("Some Filter")},
+      {"{20000000-0000-0000-0000-000000000002}", Sz("ActiveMovie Filter")}},
+     ""},
+    {"FindsTheManagerAmongOtherClasses",
+     {{"{10000000-0000-0000-0000-000000000001}", Sz("Some Filter")},
+      {"{20000000-0000-0000-0000-000000000002}", Sz(ClassManagerName)},
+      {"{30000000-0000-0000-0000-000000000003}", Sz("Another")}},
+     "{20000000-0000-0000-0000-000000000002}"},
+    {"OtherLetterCaseMatches",
+     {{"{20000000-0000-0000-0000-00000000000a}", Sz("activemovie filter class manager")}},
+     "{20000000-0000-0000-0000-00000000000a}"},
+    {"ExtraCharactersDoNotMatch",
+     {{"{20000000-0000-0000-0000-000000000001}", Sz("ActiveMovie Filter Class Manager ")},
+      {"{20000000-0000-0000-0000-000000000002}", Sz("xActiveMovie Filter Class Manager")}},
+     ""},
+    // Created in reverse order: enumeration order, not creation order, rules.
+    {"FirstInEnumerationOrderWins",
+     {{"{B0000000-0000-0000-0000-000000000002}", Sz(ClassManagerName)},
+      {"{a0000000-0000-0000-0000-000000000001}", Sz("ACTIVEMOVIE FILTER CLASS MANAGER")}},
+     "{a0000000-0000-0000-0000-000000000001}"},
+    {"DefaultValuesThatCannotMatchAreSkipped",
+     {{"{10000000-0000-0000-0000-000000000001}", Sz(ClassManagerName), REG_EXPAND_SZ},
+      {"{10000000-0000-0000-0000-000000000002}", Sz(ClassManagerName), REG_BINARY},
+      {"{10000000-0000-0000-0000-000000000003}", Sz(std::string(400, 'A'))},
+      {"{10000000-0000-0000-0000-000000000007}", Sz(std::string(260, 'A'))},  // one byte past
+      {"{10000000-0000-0000-0000-000000000008}", Sz(std::string(259, 'A'))},  // fills it
+      {"{10000000-0000-0000-0000-000000000004}", "", REG_SZ, nullptr},
+      {"{10000000-0000-0000-0000-000000000005}", Sz(ClassManagerName), REG_SZ, "Name"},
+      {"{10000000-0000-0000-0000-000000000006}", Sz(ClassManagerName)}},
+     "{10000000-0000-0000-0000-000000000006}"},
+    {"ValueStoredWithoutTerminatorStillMatches",
+     {{"{10000000-0000-0000-0000-000000000001}", ClassManagerName}},
+     "{10000000-0000-0000-0000-000000000001}"},
+    {"ANameThatIsNotAClassIdentifierIsStillAClassKey",
+     {{"Manager Key", Sz(ClassManagerName)}},
+     "Manager Key"},
+};
+
+class LookupTest : public ::testing::TestWithParam<LookupRow> {
  protected:
   ScratchKey root{"rf-lookup-"};
-
-  void AddClass(const std::string& name, DWORD type, const std::string& value) {
-    test_support::SetValue(HKEY_CLASSES_ROOT, root.Below(name), "", type, value);
-  }
-  void AddClass(const std::string& name, const std::string& text) {
-    test_support::SetString(HKEY_CLASSES_ROOT, root.Below(name), "", text);
-  }
 
   std::string Find() {
     RegistryKey rootKey(HKEY_CLASSES_ROOT, root.Path().c_str());
@@ -60,63 +115,22 @@ class LookupTest : public ::testing::Test {
   }
 };
 
-TEST_F(LookupTest, NoClassKeysNoManager) { EXPECT_EQ("", Find()); }
-
-TEST_F(LookupTest, NoKeyCarriesTheName) {
-  AddClass("{10000000-0000-0000-0000-000000000001}", "Some Filter");
-  AddClass("{20000000-0000-0000-0000-000000000002}", "ActiveMovie Filter");
-  EXPECT_EQ("", Find());
+TEST_P(LookupTest, FindsTheFirstClassKeyNamedTheManager) {
+  for (const ClassKey& key : GetParam().keys) {
+    if (key.valueName) {
+      test_support::SetValue(HKEY_CLASSES_ROOT, root.Below(key.name), key.valueName, key.type,
+                             key.bytes);
+    } else {
+      test_support::CreateKey(HKEY_CLASSES_ROOT, root.Below(key.name));
+    }
+  }
+  EXPECT_EQ(GetParam().found, Find());
 }
 
-TEST_F(LookupTest, FindsTheManagerAmongOtherClasses) {
-  AddClass("{10000000-0000-0000-0000-000000000001}", "Some Filter");
-  AddClass("{20000000-0000-0000-0000-000000000002}", ClassManagerName);
-  AddClass("{30000000-0000-0000-0000-000000000003}", "Another");
-  EXPECT_EQ("{20000000-0000-0000-0000-000000000002}", Find());
-}
-
-TEST_F(LookupTest, OtherLetterCaseMatches) {
-  AddClass("{20000000-0000-0000-0000-00000000000a}", "activemovie filter class manager");
-  EXPECT_EQ("{20000000-0000-0000-0000-00000000000a}", Find());
-}
-
-TEST_F(LookupTest, ExtraCharactersDoNotMatch) {
-  AddClass("{20000000-0000-0000-0000-000000000001}", "ActiveMovie Filter Class Manager ");
-  AddClass("{20000000-0000-0000-0000-000000000002}", "xActiveMovie Filter Class Manager");
-  EXPECT_EQ("", Find());
-}
-
-TEST_F(LookupTest, FirstInEnumerationOrderWins) {
-  // Created in reverse order: enumeration order, not creation order, rules.
-  AddClass("{B0000000-0000-0000-0000-000000000002}", ClassManagerName);
-  AddClass("{a0000000-0000-0000-0000-000000000001}", "ACTIVEMOVIE FILTER CLASS MANAGER");
-  EXPECT_EQ("{a0000000-0000-0000-0000-000000000001}", Find());
-}
-
-TEST_F(LookupTest, DefaultValuesThatCannotMatchAreSkipped) {
-  AddClass("{10000000-0000-0000-0000-000000000001}", REG_EXPAND_SZ,
-           std::string(ClassManagerName) + '\0');
-  AddClass("{10000000-0000-0000-0000-000000000002}", REG_BINARY,
-           std::string(ClassManagerName) + '\0');
-  AddClass("{10000000-0000-0000-0000-000000000003}", std::string(400, 'A'));
-  AddClass("{10000000-0000-0000-0000-000000000007}", std::string(260, 'A'));  // one byte past
-  AddClass("{10000000-0000-0000-0000-000000000008}", std::string(259, 'A'));  // fills it
-  test_support::CreateKey(HKEY_CLASSES_ROOT, root.Below("{10000000-0000-0000-0000-000000000004}"));
-  test_support::SetString(HKEY_CLASSES_ROOT, root.Below("{10000000-0000-0000-0000-000000000005}"),
-                          "Name", ClassManagerName);
-  AddClass("{10000000-0000-0000-0000-000000000006}", ClassManagerName);
-  EXPECT_EQ("{10000000-0000-0000-0000-000000000006}", Find());
-}
-
-TEST_F(LookupTest, ValueStoredWithoutTerminatorStillMatches) {
-  AddClass("{10000000-0000-0000-0000-000000000001}", REG_SZ, ClassManagerName);
-  EXPECT_EQ("{10000000-0000-0000-0000-000000000001}", Find());
-}
-
-TEST_F(LookupTest, ANameThatIsNotAClassIdentifierIsStillAClassKey) {
-  AddClass("Manager Key", ClassManagerName);
-  EXPECT_EQ("Manager Key", Find());
-}
+INSTANTIATE_TEST_SUITE_P(Rows, LookupTest, ::testing::ValuesIn(kLookups),
+                         [](const ::testing::TestParamInfo<LookupRow>& row) {
+                           return std::string(row.param.name);
+                         });
 
 TEST(RunRemovalTest, ReturnsZeroAndResolvesTheLongPathFunction) {
   pfnGetLongPathName = nullptr;

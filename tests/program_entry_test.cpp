@@ -15,7 +15,7 @@ namespace {
 class ProgramEntryTest : public test_support::RemovalFixture {};
 
 TEST_F(ProgramEntryTest, RemovesTheFilterAndExitsWithZero) {
-  RegisterManager(ClassManagerName);
+  RegisterManager();
   std::string server = RegisterWholeFilter();
   auto before = Snapshot();
   EXPECT_EQ(0, ProgramEntry());

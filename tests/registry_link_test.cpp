@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "helpers/sample_filter.h"
 #include "registry/registry_key.h"
 #include "removal/removal_run.h"
 #include "support/isolated_call.h"
@@ -208,14 +209,14 @@ class LinkRemovalTest : public test_support::RemovalFixture {
 };
 
 TEST_F(LinkRemovalTest, LinksInBothTargetsLeaveWhatTheyLeadToAlone) {
-  RegisterManager(ClassManagerName);
+  RegisterManager();
   std::string server = RegisterWholeFilter();
   SetString(HKEY_CLASSES_ROOT, elsewhere.Below("child"), "v", "keep");
   std::string classKey = ClassPath(TargetFilterClsid);
   // To the manager's entry for another filter, to the manager's whole class
   // key, back to the filter's class key, and out of the class root.
   CreateLink(HKEY_CLASSES_ROOT, InstanceEntryPath() + "\\Pins\\Shared",
-             ClassPath(manager_) + "\\Instance\\{5E0F4A31-9B2C-4D7E-8A16-C3F09B2D4E58}");
+             ClassPath(manager_) + "\\Instance\\" + helpers::kOtherFilterClsid);
   CreateLink(HKEY_CLASSES_ROOT, classKey + "\\Level1\\Manager", ClassPath(manager_));
   CreateLink(HKEY_CLASSES_ROOT, classKey + "\\Level1\\Level2\\Loop", classKey);
   CreateLink(HKEY_CLASSES_ROOT, classKey + "\\Elsewhere", elsewhere.Path());
@@ -230,7 +231,7 @@ TEST_F(LinkRemovalTest, LinksInBothTargetsLeaveWhatTheyLeadToAlone) {
 }
 
 TEST_F(LinkRemovalTest, ClassKeyThatIsALinkGoesAsALink) {
-  RegisterManager(ClassManagerName);
+  RegisterManager();
   RegisterInstanceEntry();
   SetString(HKEY_CLASSES_ROOT, elsewhere.Below("Level1"), "", "not the filter's");
   CreateLink(HKEY_CLASSES_ROOT, ClassPath(TargetFilterClsid), elsewhere.Path());

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "helpers/registry_writes.h"
 #include "removal/removal_run.h"
 
 namespace bench {
@@ -14,20 +15,17 @@ namespace {
 // Creates (or opens) `name` below `parent`; 0 on failure.
 HKEY Create(HKEY parent, const char* name) {
   HKEY key = 0;
-  if (RegCreateKeyExA(parent, name, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
-      ERROR_SUCCESS)
-    return 0;
-  return key;
+  return helpers::CreateKey(parent, name, &key) == ERROR_SUCCESS ? key : 0;
 }
 
 bool SetString(HKEY key, const char* name, const char* text) {
-  return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
-                        static_cast<DWORD>(std::strlen(text) + 1)) == ERROR_SUCCESS;
+  return helpers::WriteString(key, name, text) == ERROR_SUCCESS;
 }
 
 bool SetNumber(HKEY key, const char* name, DWORD number) {
-  return RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number),
-                        sizeof number) == ERROR_SUCCESS;
+  return helpers::WriteValue(key, name, REG_DWORD,
+                             std::string(reinterpret_cast<const char*>(&number), sizeof number)) ==
+         ERROR_SUCCESS;
 }
 
 void KeyName(char* out, size_t size, int index) { std::snprintf(out, size, "key%d", index); }

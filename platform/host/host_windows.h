@@ -148,15 +148,15 @@ typedef enum _PROCESS_MITIGATION_POLICY {
   ProcessRedirectionTrustPolicy = 16
 } PROCESS_MITIGATION_POLICY;
 
+// The bit-fields alone, without the system header's union with a Flags
+// member: an anonymous struct inside an anonymous union is an extension
+// that clang's -Wnested-anon-types rejects even marked __extension__. The
+// layout is the same (one DWORD, the first field in the lowest bit); the
+// stand-in reads the DWORD by copying it.
 typedef struct _PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY {
-  union {
-    DWORD Flags;
-    __extension__ struct {
-      DWORD EnforceRedirectionTrust : 1;
-      DWORD AuditRedirectionTrust : 1;
-      DWORD ReservedFlags : 30;
-    };
-  };
+  DWORD EnforceRedirectionTrust : 1;
+  DWORD AuditRedirectionTrust : 1;
+  DWORD ReservedFlags : 30;
 } PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY;
 
 #define REG_NONE 0

@@ -103,7 +103,9 @@ BOOL SetProcessMitigationPolicy(PROCESS_MITIGATION_POLICY policy, LPVOID buffer,
     lastError = ERROR_INVALID_PARAMETER;
     return FALSE;
   }
-  DWORD flags = static_cast<PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY*>(buffer)->Flags;
+  static_assert(sizeof(PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY) == sizeof(DWORD));
+  DWORD flags = 0;
+  std::memcpy(&flags, buffer, sizeof(flags));
   K().policies.emplace_back(static_cast<DWORD>(policy), flags);
   return TRUE;
 }

@@ -23,18 +23,8 @@ void DumpNode(const Node& node, const std::string& path, std::string* out) {
   }
   for (const auto& entry : node.values) {
     const Value& v = entry.second;
-    *out += "  \"" + v.name + "\" type " + std::to_string(v.type) + " [";
-    static const char kHex[] = "0123456789abcdef";
-    for (unsigned char c : v.data) {
-      if (c >= 0x20 && c < 0x7f && c != '\\') {
-        *out += static_cast<char>(c);
-      } else {
-        *out += "\\x";
-        *out += kHex[c >> 4];
-        *out += kHex[c & 15];
-      }
-    }
-    *out += "]\n";
+    *out += "  \"" + v.name + "\" type " + std::to_string(v.type) + " [" +
+            helpers::Escape(v.data, "\\x", "\\") + "]\n";
   }
   for (const auto& child : node.children) {
     DumpNode(*child.second, path.empty() ? child.second->name : path + "\\" + child.second->name,
@@ -59,14 +49,6 @@ void ResetTree() {
   Root() = std::make_shared<Node>();
   MarkDeleted(*UserRoot());
   UserRoot() = std::make_shared<Node>();
-}
-
-std::string Upper(const std::string& s) {
-  std::string u(s);
-  for (char& c : u) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return u;
 }
 
 std::vector<std::string> SplitPath(const std::string& path) {

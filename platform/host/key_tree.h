@@ -12,6 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "helpers/text.h"
 #include "platform/host/host_windows.h"
 
 namespace standin_impl {
@@ -114,7 +115,7 @@ std::shared_ptr<Node>& UserRoot();
 // ERROR_KEY_DELETED) and starts two empty trees.
 void ResetTree();
 
-std::string Upper(const std::string& s);
+using helpers::Upper;
 std::vector<std::string> SplitPath(const std::string& path);
 std::shared_ptr<Node> Child(const Node& node, const std::string& name);
 

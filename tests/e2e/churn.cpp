@@ -20,20 +20,22 @@
 #include <map>
 #include <string>
 
+#include "helpers/registry_writes.h"
+#include "helpers/sample_filter.h"
+#include "removal/removal_run.h"
+
 namespace {
 
-const char kFilter[] = "{3A7D52C8-6E19-4B2F-9C04-71E5D8A0B6F3}";
+using helpers::kFilterClsid;
 // Sorts before every real class key: the class manager the program finds.
 const char kManager[] = "CLSID\\{00000000-0000-0000-0000-0000000C4A01}";
 const char kSibling[] = "CLSID\\{00000000-0000-0000-0000-0000000C4A02}";
-const char kOtherEntry[] =
-    "CLSID\\{00000000-0000-0000-0000-0000000C4A01}\\Instance\\"
-    "{5E0F4A31-9B2C-4D7E-8A16-C3F09B2D4E58}";
+const std::string kOtherEntry = std::string(kManager) + "\\Instance\\" + helpers::kOtherFilterClsid;
 const char kDirectory[] = "C:\\rf-churn";
 const DWORD kRunBound = 30000;  // milliseconds
 
-std::string ClassKey() { return std::string("CLSID\\") + kFilter; }
-std::string InstanceEntry() { return std::string(kManager) + "\\Instance\\" + kFilter; }
+std::string ClassKey() { return std::string("CLSID\\") + kFilterClsid; }
+std::string InstanceEntry() { return std::string(kManager) + "\\Instance\\" + kFilterClsid; }
 
 unsigned long long state = 1;
 unsigned Random(unsigned n) {
@@ -42,14 +44,8 @@ unsigned Random(unsigned n) {
 }
 
 bool SetString(const std::string& path, const char* name, const std::string& text) {
-  HKEY key = 0;
-  if (RegCreateKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                      nullptr) != ERROR_SUCCESS)
-    return false;
-  LONG rc = RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                           static_cast<DWORD>(text.size() + 1));
-  RegCloseKey(key);
-  return rc == ERROR_SUCCESS;
+  return helpers::WriteValue(HKEY_CLASSES_ROOT, path, name, REG_SZ, text + std::string(1, '\0')) ==
+         ERROR_SUCCESS;
 }
 
 // The value's text, or "<missing>".
@@ -99,7 +95,7 @@ void Outside(const std::string& path, const char* name, const std::string& text)
 }
 
 void Register() {
-  Outside(kManager, "", "ActiveMovie Filter Class Manager");
+  Outside(kManager, "", ClassManagerName);
   Outside(kOtherEntry, "FriendlyName", "Other Filter");
   Outside(kSibling, "", "Sibling");
   SetString(InstanceEntry(), "FriendlyName", "Sample Filter");
@@ -118,7 +114,7 @@ unsigned counter = 0;
 void Change() {
   const std::string trees[] = {ClassKey(), InstanceEntry(), ClassKey() + "\\Level1",
                                InstanceEntry() + "\\Pins"};
-  const char* besides[] = {kSibling, kOtherEntry, kManager};
+  const char* besides[] = {kSibling, kOtherEntry.c_str(), kManager};
   std::string n = std::to_string(++counter % 50);
   switch (Random(6)) {
     case 0:

@@ -7,7 +7,7 @@ whole registry before and after: outside the helper's own keys nothing may
 differ.
 
     churn_test.py --exe remove_filter.exe --churn churn.exe --prefix DIR
-                  --prefix-script cmake/wine-prefix.sh [--runs 200] [--seed N]
+                  [--runs 200] [--seed N]
 """
 
 import argparse
@@ -15,9 +15,8 @@ import sys
 import time
 
 sys.dont_write_bytecode = True  # no cache files in the source tree
-from wine_prefix import EXPORTED_CLSID_ROOT, WinePrefix, windows_path
-
-TARGET = "{3A7D52C8-6E19-4B2F-9C04-71E5D8A0B6F3}"
+from sample_filter import TARGET
+from wine_prefix import EXPORTED_CLSID_ROOT, WinePrefix, windows_path, wine_driver
 HELPER_KEYS = ("{00000000-0000-0000-0000-0000000C4A01}", "{00000000-0000-0000-0000-0000000C4A02}")
 
 
@@ -26,12 +25,11 @@ def main():
     p.add_argument("--exe", required=True)
     p.add_argument("--churn", required=True)
     p.add_argument("--prefix", required=True)
-    p.add_argument("--prefix-script", required=True)
     p.add_argument("--runs", type=int, default=200)
     p.add_argument("--seed", type=int, default=int(time.time()) % 100000)
     args = p.parse_args()
 
-    wine = WinePrefix(args.prefix, args.prefix_script)
+    wine = WinePrefix(args.prefix)
     wine.create()
     wine.start()
     try:
@@ -48,12 +46,11 @@ def main():
         lines = before.without(*gone).differences(after.without(*gone))
         for line in lines:
             print("outside the helper's keys:", line)
-        if result.returncode != 0 or lines or b"wine: Unhandled" in result.stderr:
+        if result.returncode != 0 or lines or wine_driver.crashed(result.stderr):
             print(result.stderr.decode("utf-8", "replace")[-2000:])
             return 1
         return 0
     finally:
-        wine.stop()
         wine.remove()
 
 

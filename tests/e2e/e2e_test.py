@@ -23,7 +23,7 @@ installers built in --installers and uninstalls it, which runs the program
                 --snapshot registry_snapshot.exe --machine-state machine_state.exe
                 --module libsample_module.dll --filter-framework filter_framework.exe
                 --installers DIR --makensis makensis
-                --prefix DIR --prefix-script cmake/wine-prefix.sh [--arch win64]
+                --prefix DIR [--arch win64]
 """
 
 import argparse
@@ -35,7 +35,11 @@ import time
 import unittest
 
 sys.dont_write_bytecode = True  # no cache files in the source tree
-from wine_prefix import (CLSID_ROOT, EXPORTED_CLSID_ROOT, REG_BINARY, REG_DWORD, REG_EXPAND_SZ,
+from sample_filter import (CLASS_KEY_PATH, CLSID_ROOT, OTHER_FILTER,
+                           REGDB_E_CLASSNOTREG, TARGET, Framework, instance_entry_path,
+                           registered_class, registered_entry)
+from sample_filter import CLASS_MANAGER_NAME as MANAGER_NAME
+from wine_prefix import (EXPORTED_CLSID_ROOT, REG_BINARY, REG_DWORD, REG_EXPAND_SZ,
                          REG_SZ, VIEW64, WINE_OWN_VALUES, Registry, Value, WinePrefix,
                          registry_file,
                          windows_path)
@@ -45,15 +49,10 @@ from installers import MSI, NSIS, Installed  # noqa: E402
 ARGS = None
 WINE = None  # the prefix, shared by every case of the module
 
-TARGET = "{3A7D52C8-6E19-4B2F-9C04-71E5D8A0B6F3}"
-MANAGER_NAME = "ActiveMovie Filter Class Manager"
 # Class keys of managers of the tests' own; they come before every real
 # class key in enumeration order.
 EARLY_MANAGER = "{00000000-0000-0000-0000-00000000E2E1}"
 LATER_MANAGER = "{00000000-0000-0000-0000-00000000E2E2}"
-OTHER_FILTER = "{5E0F4A31-9B2C-4D7E-8A16-C3F09B2D4E58}"
-# What activating a class gives when the class is not registered.
-REGDB_E_CLASSNOTREG = 0x80040154
 
 
 def exported(path):
@@ -61,12 +60,6 @@ def exported(path):
     snapshot names it."""
     return WINE.names(path)[0]
 
-
-def instance_entry_path(manager):
-    return f"{CLSID_ROOT}\\{manager}\\Instance\\{TARGET}"
-
-
-CLASS_KEY_PATH = f"{CLSID_ROOT}\\{TARGET}"
 
 
 PRISTINE = None  # the fresh prefix's registry
@@ -78,7 +71,7 @@ SPENT = False
 
 def setUpModule():
     global WINE, PRISTINE
-    WINE = WinePrefix(ARGS.prefix, ARGS.prefix_script, ARGS.arch, ARGS.snapshot)
+    WINE = WinePrefix(ARGS.prefix, ARGS.arch, ARGS.snapshot)
     unittest.addModuleCleanup(stop_wine)
     WINE.create()
     WINE.start()
@@ -95,9 +88,7 @@ def renew_spent_prefix():
 
 
 def stop_wine():
-    WINE.stop()
-    if not os.environ.get("RF_KEEP_PREFIX"):
-        WINE.remove()
+    WINE.remove()
 
 
 def only_class_manager(registry, root):
@@ -150,16 +141,12 @@ class ProgramCase(unittest.TestCase):
 
     def register_instance_entry(self, manager, view=32, name="Sample Filter"):
         entry = instance_entry_path(manager)
-        self.register({
-            entry: {"FriendlyName": name, "CLSID": TARGET,
-                    "FilterData": b"\x02\0\0\0\0\0\x20\0"},
-            entry + "\\Pins\\Output": {"Direction": 1},
-        }, view)
+        self.register({**registered_entry(entry, name),
+                       entry + "\\Pins\\Output": {"Direction": 1}}, view)
 
     def register_class_key(self, server_path, view=32, name="Sample Filter"):
         self.register({
-            CLASS_KEY_PATH: {"": name},
-            CLASS_KEY_PATH + "\\InprocServer32": {"": server_path, "ThreadingModel": "Both"},
+            **registered_class(server_path, name),
             CLASS_KEY_PATH + "\\Implemented Categories\\{DA4E3DA0-D07D-11D0-BD50-00A0C911CE86}": {},
         }, view)
 
@@ -184,15 +171,11 @@ class ProgramCase(unittest.TestCase):
         self.assertEqual(b"", result.stderr)
 
     def framework_view(self):
-        """What the media framework finds of the filter (tests/e2e/
-        filter_framework.cpp): the filters its device enumerator lists, how
-        many of them are the filter, how many of its mapper's matches for the
-        filter's input type are, the result of activating its class, and that
-        of creating the filter in a filter graph."""
-        result = self.wine.run(ARGS.filter_framework, "report")
-        self.assertEqual(0, result.returncode, result.stderr.decode("latin-1"))
-        return {word: int(number, 0) for word, number in
-                (line.split() for line in result.stdout.decode("ascii").splitlines())}
+        """What the media framework finds of the filter (sample_filter.Framework.report):
+        the filters its device enumerator lists, how many of them are the
+        filter, its mapper's matches, the result of activating its class, and
+        that of creating the filter in a filter graph."""
+        return Framework(ARGS.filter_framework, self.wine).report()
 
     def assertSameRegistry(self, expected, actual, msg=""):
         differences = expected.differences(actual)
@@ -243,8 +226,7 @@ class EndToEndTest(ProgramCase):
             self.skipTest("no --filter-framework given")
         server, neighbour = self.create_files("Sample Filter.ax", "readme.txt")
         self.created_keys[32] += [instance_entry_path(self.manager), CLASS_KEY_PATH]
-        result = self.wine.run(ARGS.filter_framework, "register", server)
-        self.assertEqual(0, result.returncode, result.stderr.decode("latin-1"))
+        Framework(ARGS.filter_framework, self.wine).register(server)
         # Each run of the helper changes the registry of its own accord (Wine
         # records a display device for it): every snapshot comes after them.
         registered = self.framework_view()
@@ -648,20 +630,6 @@ def sz(text):
     return (text + "\0").encode("utf-16-le")
 
 
-def reg_data(value):
-    """A Value's data as a registry file of version 5 writes it."""
-    if value.type == REG_SZ:
-        return '"' + value.text().replace("\\", "\\\\").replace('"', '\\"') + '"'
-    if value.type == REG_DWORD:
-        return f"dword:{int.from_bytes(value.data, 'little'):08x}"
-    kind = "hex" if value.type == REG_BINARY else f"hex({value.type:x})"
-    return kind + ":" + ",".join(f"{b:02x}" for b in value.data)
-
-
-def reg_name(name):
-    return "@" if name == "" else '"' + name.replace("\\", "\\\\").replace('"', '\\"') + '"'
-
-
 class SnapshotTest(unittest.TestCase):
     """The snapshots that every case compares see each kind of change that
     the system's own registry editor makes, in each registry view, and
@@ -686,16 +654,11 @@ class SnapshotTest(unittest.TestCase):
         """Imports, through the registry editor of `view`, the keys `keys`
         ({path below HKEY_LOCAL_MACHINE: [Value, ...]}), then removes the
         keys and the values ((path, name)) given."""
-        lines = ["Windows Registry Editor Version 5.00", ""]
-        for path in removed_keys:
-            lines += [f"[-HKEY_LOCAL_MACHINE\\{path}]", ""]
-        for path, values in keys.items():
-            lines.append(f"[HKEY_LOCAL_MACHINE\\{path}]")
-            lines += [f"{reg_name(v.name)}={reg_data(v)}" for v in values]
-            lines.append("")
-        for path, name in removed_values:
-            lines += [f"[HKEY_LOCAL_MACHINE\\{path}]", f"{reg_name(name)}=-", ""]
-        WINE.import_registry("\r\n".join(lines) + "\r\n", view)
+        machine = "HKEY_LOCAL_MACHINE\\"
+        WINE.import_registry(registry_file(
+            {machine + path: values for path, values in keys.items()},
+            removed=[machine + path for path in removed_keys],
+            removed_values=[(machine + path, name) for path, name in removed_values]), view)
 
     def test_difference_of_two_snapshots_is_exactly_the_change(self):
         views = (32, 64) if WINE.is_64_bit else (32,)
@@ -1010,7 +973,6 @@ if __name__ == "__main__":
     parser.add_argument("--short-path", required=True)
     parser.add_argument("--snapshot", required=True)
     parser.add_argument("--prefix", required=True)
-    parser.add_argument("--prefix-script", required=True)
     parser.add_argument("--arch", choices=["win32", "win64"], default="win32")
     parser.add_argument("--machine-state", help="tests/e2e/machine_state.cpp, built")
     parser.add_argument("--module", help="a 32-bit module to load as a server file")

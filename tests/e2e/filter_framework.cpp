@@ -33,7 +33,10 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
+#include "helpers/registry_writes.h"
+#include "helpers/sample_filter.h"
 #include "sample_filter.h"
 
 namespace {

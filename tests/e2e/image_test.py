@@ -16,6 +16,10 @@ import sys
 import unittest
 import xml.etree.ElementTree as ElementTree
 
+sys.dont_write_bytecode = True  # no cache files in the source tree
+import pe_fields  # noqa: E402
+from sample_filter import TARGET  # noqa: E402
+
 ARGS = None
 
 MAX_SIZE = 16 * 1024
@@ -66,22 +70,12 @@ class PeFile:
 
     def __init__(self, data):
         self.data = data
-        pe = struct.unpack_from("<I", data, 0x3C)[0]
-        if data[pe:pe + 4] != b"PE\0\0":
-            raise ValueError("not a PE image")
-        sections, self.symbol_table, self.symbols, optional_size = struct.unpack_from(
-            "<2xH4xIIH", data, pe + 4)
-        optional = pe + 24
-        self.magic = struct.unpack_from("<H", data, optional)[0]
-        # PE32: the data directories start 96 bytes into the optional header.
-        self.directories = [struct.unpack_from("<II", data, optional + 96 + 8 * i)
-                            for i in range(16)]
-        table = optional + optional_size
-        self.sections = []
-        for i in range(sections):
-            name, vsize, rva, raw_size, raw = struct.unpack_from("<8sIIII", data,
-                                                                 table + 40 * i)
-            self.sections.append((name.rstrip(b"\0").decode(), rva, max(vsize, raw_size), raw))
+        h = pe_fields.headers(data)
+        self.symbol_table, self.symbols = h.symbol_table, h.symbols
+        self.magic = struct.unpack_from("<H", data, h.optional)[0]
+        self.directories = pe_fields.directories(data, h)
+        self.sections = [(s.name, s.address, max(s.virtual_size, s.raw_size), s.raw)
+                         for s in pe_fields.sections(data, h)]
 
     def offset(self, rva):
         for _, start, size, raw in self.sections:
@@ -232,7 +226,7 @@ class ProgramImageTest(unittest.TestCase):
             self.assertIsNotNone(m, f"no {key}")
             strings[key] = m.group(1).decode("utf-16-le")
         self.assertEqual("remove_filter", strings["ProductName"])
-        self.assertIn("{3A7D52C8-6E19-4B2F-9C04-71E5D8A0B6F3}", strings["FileDescription"])
+        self.assertIn(TARGET, strings["FileDescription"])
         self.assertEqual(ARGS.version, strings["ProductVersion"])
         self.assertEqual(ARGS.version, strings["FileVersion"])
         self.assertEqual("remove_filter.exe", strings["OriginalFilename"])

@@ -16,23 +16,17 @@ import sys
 import unittest
 import zipfile
 
+sys.dont_write_bytecode = True  # no cache files in the source tree
+from commands import git  # noqa: E402
+from sample_filter import TARGET  # noqa: E402
+
 ARGS = None
 
 
 def commit_time():
     """The time of the last commit when the sources are a git checkout of
-    their own, else None (also where there is no git)."""
-    try:
-        top = subprocess.run(["git", "-C", ARGS.source, "rev-parse", "--show-toplevel"],
-                             capture_output=True, text=True)
-        commit = subprocess.run(["git", "-C", ARGS.source, "log", "-1", "--format=%ct"],
-                                capture_output=True, text=True)
-    except OSError:
-        return None
-    if top.returncode or commit.returncode or \
-            os.path.realpath(top.stdout.strip()) != os.path.realpath(ARGS.source):
-        return None
-    return commit.stdout.strip()
+    their own, else None."""
+    return (git(ARGS.source, "log", "-1", "--format=%ct") or "").strip() or None
 
 
 class ReleasePackageTest(unittest.TestCase):
@@ -104,7 +98,7 @@ class ReleasePackageTest(unittest.TestCase):
         # Windows' own editors of older versions show only CRLF line ends.
         self.assertNotIn(b"\n", text.replace(b"\r\n", b""))
         text = text.decode("ascii")
-        for phrase in ("{3A7D52C8-6E19-4B2F-9C04-71E5D8A0B6F3}", "InprocServer32", "Instance",
+        for phrase in (TARGET, "InprocServer32", "Instance",
                        "HKEY_CLASSES_ROOT", "administrator", ARGS.version,
                        # What the merged view of the classes means for a run.
                        "HKEY_CURRENT_USER\\Software\\Classes", "next run", "SHA256SUMS"):

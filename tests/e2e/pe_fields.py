@@ -1,8 +1,10 @@
-"""Names what a byte of a PE32 image belongs to (a header field, a data
-directory, a section), for reports of where two builds of the program
+"""The headers of a PE32 image: where they lie (the one reading of them
+for the tests), and what a byte of the image belongs to (a header field, a
+data directory, a section), for reports of where two builds of the program
 differ."""
 
 import struct
+from collections import namedtuple
 
 COFF_HEADER = [("Machine", 2), ("NumberOfSections", 2), ("TimeDateStamp", 4),
                ("PointerToSymbolTable", 4), ("NumberOfSymbols", 4),
@@ -39,20 +41,46 @@ def _field(fields, start, offset):
     return None
 
 
-def _offsets(data):
+Headers = namedtuple("Headers", "pe optional optional_size sections symbol_table symbols")
+Section = namedtuple("Section", "name virtual_size address raw_size raw")
+
+
+def headers(data):
+    """Where the headers of the image `data` lie: the offsets of the PE
+    signature and of the optional header, the optional header's size, the
+    number of sections, and the COFF symbol table's offset and count.
+    ValueError when `data` is no PE image."""
     pe = struct.unpack_from("<I", data, 0x3C)[0]
     if data[pe:pe + 4] != b"PE\0\0":
         raise ValueError("not a PE image")
-    sections, optional_size = struct.unpack_from("<2xH12xH", data, pe + 4)
-    return pe, pe + 24, optional_size, sections
+    sections, symbol_table, symbols, optional_size = struct.unpack_from(
+        "<2xH4xIIH", data, pe + 4)
+    return Headers(pe, pe + 24, optional_size, sections, symbol_table, symbols)
+
+
+def directories(data, h):
+    """The data directories (address, size) of a PE32 image, which start 96
+    bytes into its optional header."""
+    return [struct.unpack_from("<II", data, h.optional + 96 + 8 * i) for i in range(16)]
+
+
+def sections(data, h):
+    """The section table."""
+    table = h.optional + h.optional_size
+    found = []
+    for i in range(h.sections):
+        name, *numbers = struct.unpack_from("<8sIIII", data, table + 40 * i)
+        found.append(Section(name.rstrip(b"\0").decode("latin-1"), *numbers))
+    return found
 
 
 def describe(data, offset):
     """What the byte at `offset` of the image `data` belongs to."""
     try:
-        pe, optional, optional_size, sections = _offsets(data)
+        h = headers(data)
     except (struct.error, ValueError):
         return "not a PE image"
+    pe, optional, optional_size = h.pe, h.optional, h.optional_size
     if offset < 0x40:
         return "DOS header"
     if offset < pe:
@@ -69,7 +97,7 @@ def describe(data, offset):
         index, part = divmod(offset - directories, 8)
         name = DIRECTORIES[index] if index < len(DIRECTORIES) else f"entry {index}"
         return f"data directory: {name} ({'address' if part < 4 else 'size'})"
-    if offset < table + 40 * sections:
+    if offset < table + 40 * h.sections:
         index = (offset - table) // 40
         name = data[table + 40 * index:table + 40 * index + 8].rstrip(b"\0").decode("latin-1")
         return f"section header {name}: " + _field(SECTION_HEADER, table + 40 * index, offset)
@@ -77,11 +105,10 @@ def describe(data, offset):
     start, size = struct.unpack_from("<II", data, directories + 8 * CERTIFICATE_DIRECTORY)
     if start and start <= offset < start + size:
         return "certificate table (the signature)"
-    for index in range(sections):
-        name, rva, raw_size, raw = struct.unpack_from("<8s4xIII", data, table + 40 * index)
-        if raw <= offset < raw + raw_size:
-            name = name.rstrip(b"\0").decode("latin-1")
-            return f"section {name} at {offset - raw:#x} (address {rva + offset - raw:#x})"
+    for s in sections(data, h):
+        if s.raw <= offset < s.raw + s.raw_size:
+            at = offset - s.raw
+            return f"section {s.name} at {at:#x} (address {s.address + at:#x})"
     return "outside every section"
 
 

@@ -23,7 +23,7 @@ def main():
     parser.add_argument("command", nargs="+")
     args = parser.parse_args()
 
-    wine = WinePrefix(args.prefix, None, args.arch, args.snapshot)
+    wine = WinePrefix(args.prefix, args.arch, args.snapshot)
     wine.start()  # the services' own writes come before the first snapshot
     before = wine.export_registry()
     status = subprocess.run(args.command, env=wine.env).returncode

@@ -14,53 +14,19 @@ Only the program and its package are built the second time.
 import argparse
 import os
 import shutil
-import subprocess
 import sys
 import unittest
 import zipfile
 
 sys.dont_write_bytecode = True  # no cache files in the source tree
-from pe_fields import describe, first_difference
+from commands import git, read, run  # noqa: E402
+from pe_fields import describe, first_difference  # noqa: E402
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
+                                "scripts"))
+import work_tree  # noqa: E402
 
 ARGS = None
-
-
-def run(*command, **kwargs):
-    result = subprocess.run(command, capture_output=True, text=True, **kwargs)
-    if result.returncode != 0:
-        raise AssertionError(f"{' '.join(command)} failed:\n{result.stdout}{result.stderr}")
-    return result.stdout
-
-
-def git(*args):
-    """The output of git in the sources when they are a checkout of their
-    own, else None."""
-    try:
-        top = run("git", "-C", ARGS.source, "rev-parse", "--show-toplevel").strip()
-        if os.path.realpath(top) != os.path.realpath(ARGS.source):
-            return None
-        return run("git", "-C", ARGS.source, *args)
-    except (AssertionError, OSError):
-        return None
-
-
-def copy_sources(target):
-    """The sources as they are (uncommitted changes included), build trees
-    and the repository itself left out."""
-    listed = git("ls-files", "-z", "--cached", "--others", "--exclude-standard")
-    if listed is None:
-        shutil.copytree(ARGS.source, target, ignore=shutil.ignore_patterns("build", ".git"))
-        return
-    for name in filter(None, listed.split("\0")):
-        source = os.path.join(ARGS.source, name)
-        if os.path.isfile(source):
-            os.makedirs(os.path.dirname(os.path.join(target, name)), exist_ok=True)
-            shutil.copy2(source, os.path.join(target, name))
-
-
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
 
 
 def zip_entry_at(path, offset):
@@ -80,12 +46,12 @@ class ReproducibleBuildTest(unittest.TestCase):
         # reaches the output changes its length too.
         source = os.path.join(ARGS.work, "second", "checkout of the sources")
         build = os.path.join(ARGS.work, "second", "build")
-        copy_sources(source)
+        work_tree.copy(ARGS.source, source)
 
         # The ZIP's entries are dated from the last commit; the copy is no
         # checkout, so it is given the same time the first build takes.
         env = dict(os.environ, TZ="Pacific/Kiritimati")  # UTC+14
-        commit_time = git("log", "-1", "--format=%ct")
+        commit_time = git(ARGS.source, "log", "-1", "--format=%ct")
         if commit_time and "SOURCE_DATE_EPOCH" not in env:
             env["SOURCE_DATE_EPOCH"] = commit_time.strip()
         toolchain = os.path.join(source, os.path.relpath(ARGS.toolchain, ARGS.source))

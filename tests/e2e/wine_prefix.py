@@ -3,16 +3,17 @@ snapshots of its whole registry. Shared by the end-to-end tests and the demo."""
 
 import os
 import re
-import shutil
 import subprocess
-import tempfile
+import sys
 from collections import namedtuple
 
-CLSID_ROOT = "HKEY_CLASSES_ROOT\\CLSID"
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "cmake"))
+import wine_driver  # noqa: E402
+from sample_filter import CLASS_MANAGER_NAME, CLSID_ROOT  # noqa: E402
+
 # Where Wine keeps HKEY_CLASSES_ROOT\CLSID: in a 32-bit prefix, and in the
 # 64-bit view of a 64-bit one.
 EXPORTED_CLSID_ROOT = "HKEY_LOCAL_MACHINE\\Software\\Classes\\CLSID"
-CLASS_MANAGER_NAME = "ActiveMovie Filter Class Manager"
 
 # In a 64-bit prefix, a 32-bit process sees HKEY_CLASSES_ROOT\CLSID at
 # HKEY_LOCAL_MACHINE\Software\Classes\Wow6432Node\CLSID; Wine 8 keeps it
@@ -23,8 +24,6 @@ WOW64_CLASSES = ("HKEY_LOCAL_MACHINE\\Software\\Classes\\Wow6432Node",
                  "HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\Classes")
 # The keys of the 64-bit view carry this in front of their path.
 VIEW64 = "64-bit view: "
-# Wine's 64-bit loader; `wine` itself runs the 32-bit programs of a prefix.
-WINE64 = shutil.which("wine64") or "/usr/lib/wine/wine64"
 # The snapshot program (tests/e2e/registry_snapshot.cpp) where the win32
 # preset builds it, unless RF_REGISTRY_SNAPSHOT or the caller names another.
 SNAPSHOT_EXE = os.environ.get("RF_REGISTRY_SNAPSHOT") or os.path.join(
@@ -207,51 +206,62 @@ def windows_path(host_path):
     return "Z:" + os.path.abspath(host_path).replace("/", "\\")
 
 
-def registry_file(keys, removed=()):
-    """A REGEDIT4 file that creates `keys` ({path: {name: value}}, where the
-    name "" is the default value, str is REG_SZ, int REG_DWORD and bytes
-    REG_BINARY) and removes the keys in `removed`."""
-    lines = ["REGEDIT4", ""]
+def reg_string(text):
+    """A name or a string as a registry file writes it, quoted."""
+    return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
+
+
+def reg_data(value):
+    """A value's data as a registry file writes it: of a Value (any type),
+    a str (REG_SZ), an int (REG_DWORD) or bytes (REG_BINARY)."""
+    if isinstance(value, Value):
+        if value.type == REG_SZ and value.text() is not None:
+            return reg_string(value.text())
+        if value.type == REG_DWORD and len(value.data) == 4:
+            return f"dword:{int.from_bytes(value.data, 'little'):08x}"
+        kind = "hex" if value.type == REG_BINARY else f"hex({value.type:x})"
+        return kind + ":" + ",".join(f"{b:02x}" for b in value.data)
+    if isinstance(value, str):
+        return reg_string(value)
+    if isinstance(value, int):
+        return f"dword:{value:08x}"
+    return "hex:" + ",".join(f"{b:02x}" for b in value)
+
+
+def registry_file(keys, removed=(), removed_values=()):
+    """The text of a registry file (version 5) that removes the keys in
+    `removed`, creates `keys` ({path: {name: data}} or {path: [Value,
+    ...]}; the name "" is the default value; data as reg_data() takes it),
+    then removes the values `removed_values` ((path, name), ...)."""
+    lines = ["Windows Registry Editor Version 5.00", ""]
     for path in removed:
         lines += [f"[-{path}]", ""]
     for path, values in keys.items():
         lines.append(f"[{path}]")
-        for name, value in values.items():
-            name = "@" if name == "" else '"' + name.replace("\\", "\\\\") + '"'
-            if isinstance(value, str):
-                data = '"' + value.replace("\\", "\\\\").replace('"', '\\"') + '"'
-            elif isinstance(value, int):
-                data = f"dword:{value:08x}"
-            else:
-                data = "hex:" + ",".join(f"{b:02x}" for b in value)
-            lines.append(f"{name}={data}")
+        pairs = values.items() if isinstance(values, dict) else ((v.name, v) for v in values)
+        for name, value in pairs:
+            lines.append(("@" if name == "" else reg_string(name)) + "=" + reg_data(value))
         lines.append("")
+    for path, name in removed_values:
+        lines += [f"[{path}]", ("@" if name == "" else reg_string(name)) + "=-", ""]
     return "\r\n".join(lines) + "\r\n"
 
 
 class WinePrefix:
-    """A prefix of `arch` (win32 or win64) made fresh by cmake/wine-prefix.sh,
-    with one server that runs from start() to stop(), so that the registry
-    writes with which Wine starts its services are over before the first
-    snapshot and never come between two.
+    """A prefix of `arch` (win32 or win64), made and run through the Wine
+    driver (cmake/wine_driver.py), with one server that runs from start()
+    to stop(), so that the registry writes with which Wine starts its
+    services are over before the first snapshot and never come between two.
 
     In a 64-bit prefix the registry has two views and C:\\Windows\\System32
     two folders. Where a method takes `view`, 32 (the default) is what a
     32-bit process such as the program sees, 64 what a 64-bit one sees."""
 
-    def __init__(self, path, prefix_script, arch="win32", snapshot=SNAPSHOT_EXE):
-        self.path = path
+    def __init__(self, path, arch="win32", snapshot=SNAPSHOT_EXE):
+        self.path = os.path.abspath(path)
         self.snapshot = os.path.abspath(snapshot)  # the host path of registry_snapshot.exe
-        self.prefix_script = prefix_script
         self.arch = arch
-        # XDG_RUNTIME_DIR as cmake/wine-prefix.sh sets it: without it, every
-        # process of Wine 10 writes an error to its standard error.
-        self.runtime_dir = os.path.join(os.path.abspath(path), ".xdg-runtime")
-        self.env = dict(os.environ, WINEPREFIX=path, WINEARCH=arch, WINEDEBUG="-all",
-                        WINEDLLOVERRIDES="mscoree,mshtml=", XDG_RUNTIME_DIR=self.runtime_dir)
-        # Wine 10.0 (Debian 13) crashes at the start of a prefix where
-        # TMPDIR is set, to any folder.
-        self.env.pop("TMPDIR", None)
+        self.env = wine_driver.environment(self.path)
         self.scratch = "C:\\rf-e2e-scratch"
 
     @property
@@ -259,17 +269,16 @@ class WinePrefix:
         return self.arch == "win64"
 
     def create(self):
-        subprocess.run([self.prefix_script, "create", self.path, self.arch], check=True,
-                       env=self.env)
+        """A fresh prefix in place of whatever was at the path."""
+        wine_driver.create(self.path, self.arch)
 
     def start(self):
         # The server and the services that the first process starts outlive
         # it: they get no handle on the caller's output. The server waits up
         # to five minutes for the next process, so it outlives every pause
         # between two steps but not a test run that died before stop().
-        self.make_runtime_dir()
-        quiet = dict(env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                     stderr=subprocess.DEVNULL)
+        wine_driver.make_private_folders(self.env)
+        quiet = wine_driver.quiet(self.env)
         # It fails when a server of the prefix already runs; that one serves.
         subprocess.run(["wineserver", "-p300"], **quiet)
         subprocess.run(["wine", "cmd", "/c", "exit"], check=True, timeout=120, **quiet)
@@ -278,37 +287,18 @@ class WinePrefix:
         subprocess.run(["wine", "net", "start", "RpcSs"], timeout=120, **quiet)
         os.makedirs(self.host_path(self.scratch), exist_ok=True)
 
-    def make_runtime_dir(self):
-        """XDG_RUNTIME_DIR, private to the user (mode 0700)."""
-        os.makedirs(self.runtime_dir, exist_ok=True)
-        os.chmod(self.runtime_dir, 0o700)
-
     def stop(self):
-        quiet = dict(env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                     stderr=subprocess.DEVNULL)
-        subprocess.run(["wineserver", "-k"], **quiet)
-        subprocess.run(["wineserver", "-w"], **quiet)
+        wine_driver.stop(self.path)
 
     def remove(self):
-        shutil.rmtree(self.path, ignore_errors=True)
+        """Stopped and removed, unless RF_KEEP_PREFIX keeps it."""
+        wine_driver.remove(self.path)
 
     def run(self, program, *args, timeout=120, view=32, cwd=None):
-        """Runs a program (a Windows command or a host path of a .exe) as its
-        own process, a Windows command in its 64-bit build when `view` is 64,
-        in the current folder `cwd` (a path on drive C:) when given; returns
-        the CompletedProcess with stdout and stderr as bytes. The output goes
-        through files, not pipes, so that nothing the process may leave
-        running can hold up the wait for it."""
-        self.make_runtime_dir()
-        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            loader = WINE64 if view == 64 else "wine"
-            result = subprocess.run([loader, program, *args], env=self.env, timeout=timeout,
-                                    cwd=self.host_path(cwd) if cwd else None,
-                                    stdin=subprocess.DEVNULL, stdout=out, stderr=err)
-            out.seek(0)
-            err.seek(0)
-            result.stdout, result.stderr = out.read(), err.read()
-        return result
+        """wine_driver.run in this prefix, in the current folder `cwd` (a
+        path on drive C:) when given."""
+        return wine_driver.run(self.path, program, *args, timeout=timeout, view=view,
+                               env=self.env, cwd=self.host_path(cwd) if cwd else None)
 
     def start_program(self, program, *args):
         """Starts a program (as run() takes it) as its own process and returns

@@ -4,32 +4,16 @@
 #include <cstdio>
 #include <vector>
 
+#include "helpers/registry_dump.h"
+#include "helpers/text.h"
 #include "platform/platform.h"
 
 namespace fidelity {
 
 namespace {
 
-std::string Upper(std::string s) {
-  for (char& c : s)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return s;
-}
-
-std::string Escape(const std::string& bytes) {
-  static const char kHex[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : bytes) {
-    if (c >= 0x20 && c < 0x7f && c != '|' && c != '%') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out;
-}
+// Bytes as a dump line shows them: the separator and the mark escaped too.
+std::string Escape(const std::string& bytes) { return helpers::Escape(bytes, "%", "|%"); }
 
 std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
   if (from.empty()) return text;
@@ -45,77 +29,41 @@ std::string Narrow(const std::string& utf16) {
   return out;
 }
 
-struct Dumper {
+// A value's data as the dump compares it: paths of this run's own (its
+// file root, the generator's replacements, a link's target below the run's
+// class root) in words that do not depend on where the run took place.
+struct Context {
   const Place& place;
   const Generated& generated;
-  std::vector<std::string> lines;
-  // Big enough for every name and value the generator makes.
-  char name[16385];
-  char data[70000];
-
-  std::string Clean(const std::string& text) const {
-    std::string out = ReplaceAll(text, place.fileRoot, "<files>");
-    for (const auto& r : generated.replacements) out = ReplaceAll(out, r.first, r.second);
-    return out;
-  }
-
-  void Key(HKEY key, const std::string& path) {
-    std::vector<std::string> values;
-    bool link = false;
-    for (DWORD index = 0;; ++index) {
-      DWORD nameLength = sizeof name;
-      if (RegEnumValueA(key, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) !=
-          ERROR_SUCCESS)
-        break;
-      DWORD type = REG_NONE;
-      DWORD size = sizeof data;
-      if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) !=
-          ERROR_SUCCESS) {
-        values.push_back(path + "|" + Escape(name) + "|unreadable");
-        continue;
-      }
-      std::string bytes(data, size);
-      if (type == REG_LINK) {
-        link = true;
-        bytes = ReplaceAll(Narrow(bytes), place.rootNtPath, "<root>");
-      }
-      values.push_back(path + "|" + Escape(name) + "|" + std::to_string(type) + "|" +
-                       Escape(Clean(bytes)));
-    }
-    std::sort(values.begin(), values.end());
-    lines.push_back(path + (link ? " (link)" : ""));
-    lines.insert(lines.end(), values.begin(), values.end());
-    if (link) return;
-    std::vector<std::pair<std::string, std::string>> children;  // upper, stored
-    for (DWORD index = 0;; ++index) {
-      DWORD nameLength = sizeof name;
-      if (RegEnumKeyExA(key, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) !=
-          ERROR_SUCCESS)
-        break;
-      children.push_back({Upper(name), name});
-    }
-    std::sort(children.begin(), children.end());
-    for (const auto& child : children) {
-      HKEY sub = 0;
-      std::string childPath = path + "\\" + Escape(child.second);
-      if (RegOpenKeyExA(key, child.second.c_str(), REG_OPTION_OPEN_LINK, KEY_READ, &sub) !=
-          ERROR_SUCCESS) {
-        lines.push_back(childPath + " (cannot be opened)");
-        continue;
-      }
-      Key(sub, childPath);
-      RegCloseKey(sub);
-    }
-  }
 };
+
+std::string CleanData(DWORD type, const std::string& bytes, const void* context) {
+  const Context& c = *static_cast<const Context*>(context);
+  std::string out =
+      type == REG_LINK ? ReplaceAll(Narrow(bytes), c.place.rootNtPath, "<root>") : bytes;
+  out = ReplaceAll(out, c.place.fileRoot, "<files>");
+  for (const auto& r : c.generated.replacements) out = ReplaceAll(out, r.first, r.second);
+  return out;
+}
 
 }  // namespace
 
 std::string CanonicalDump(const Generated& generated, const Place& place) {
-  Dumper d{place, generated, {}, {}, {}};
-  d.Key(HKEY_CLASSES_ROOT, "HKCR");
+  Context context{place, generated};
+  helpers::DumpOptions options;
+  options.mark = "%";
+  options.special = "|%";
+  options.escapeKeyNames = true;
+  options.sortKeys = true;
+  options.markLinks = true;
+  options.unopened = " (cannot be opened)";
+  options.markUnreadable = true;
+  options.data = CleanData;
+  options.context = &context;
+  std::vector<std::string> lines;
+  helpers::DumpKey(HKEY_CLASSES_ROOT, "HKCR", options, &lines);
   std::string out;
-  for (const std::string& line : d.lines) out += line + "\n";
+  for (const std::string& line : lines) out += line + "\n";
   std::vector<std::string> files = generated.files;
   std::sort(files.begin(), files.end());
   files.erase(std::unique(files.begin(), files.end()), files.end());

@@ -36,7 +36,7 @@ def main():
     p.add_argument("--host-exe", required=True)
     p.add_argument("--win32-results", required=True)
     p.add_argument("--win32-exe", required=True)
-    p.add_argument("--wine-run", required=True)
+    p.add_argument("--wine-driver", required=True)
     args = p.parse_args()
 
     host, win32 = read(args.host_results), read(args.win32_results)
@@ -48,7 +48,7 @@ def main():
     for seed in differing[:5]:
         print(f"=== seed {seed}: host {host[seed]!r}, Windows {win32[seed]!r}")
         a = show([args.host_exe, "--show", str(seed)]).splitlines()
-        b = show([args.wine_run, args.win32_exe, "--show", str(seed)]).splitlines()
+        b = show([args.wine_driver, "run", args.win32_exe, "--show", str(seed)]).splitlines()
         desc = [line for line in a if not line.startswith("HKCR") and not line.startswith("file ")]
         print("\n".join(desc))
         print("\n".join(difflib.unified_diff(a, b, "host", "Windows", lineterm="", n=2)))

@@ -2,14 +2,17 @@
 
 #include <cstdio>
 
+#include "helpers/registry_writes.h"
+#include "helpers/sample_filter.h"
+#include "helpers/text.h"
 #include "platform/platform.h"
+#include "removal/removal_run.h"
 
 namespace fidelity {
 
 namespace {
 
-const char kFilter[] = "{3A7D52C8-6E19-4B2F-9C04-71E5D8A0B6F3}";
-const char kManager[] = "ActiveMovie Filter Class Manager";
+using helpers::kFilterClsid;
 // The longest key name Windows holds (Wine takes one more).
 const size_t kMaxKeyName = 255;
 // Characters of generated names: none that sorts differently when names
@@ -72,12 +75,6 @@ std::string ValueName(Rng& rng) {
   return RandomText(rng, rng.Between(1, 20));
 }
 
-std::string Upper(std::string s) {
-  for (char& c : s)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return s;
-}
-
 // `text` with each letter's case chosen at random.
 std::string RandomCase(Rng& rng, const std::string& text) {
   std::string out = text;
@@ -106,8 +103,7 @@ class Builder {
       return 0;
     }
     HKEY key = 0;
-    LONG rc = RegCreateKeyExA(parent, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                              nullptr);
+    LONG rc = helpers::CreateKey(parent, name, &key);
     if (rc != ERROR_SUCCESS) {
       Refuse("RegCreateKeyExA " + std::to_string(rc) + " for a name of " +
              std::to_string(name.size()) + " characters");
@@ -125,10 +121,7 @@ class Builder {
   // without one (the byte after the range is not a NUL).
   void Value(HKEY key, const std::string& name, DWORD type, const std::string& bytes) {
     if (out_->refused || !key) return;
-    std::string buffer = bytes + "X";
-    LONG rc =
-        RegSetValueExA(key, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(buffer.data()),
-                       static_cast<DWORD>(bytes.size()));
+    LONG rc = helpers::WriteValue(key, name, type, bytes);
     if (rc != ERROR_SUCCESS)
       Refuse("RegSetValueExA " + std::to_string(rc) + " for a name of " +
              std::to_string(name.size()) + " characters");
@@ -185,24 +178,11 @@ class Builder {
   // run's class root (that need not exist).
   void Link(HKEY parent, const std::string& name, const std::string& target) {
     if (out_->refused || !parent) return;
-    HKEY key = 0;
-    LONG rc = RegCreateKeyExA(parent, name.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK,
-                              KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    LONG rc = helpers::MakeLink(parent, name, place_.rootNtPath + "\\" + target);
     if (rc != ERROR_SUCCESS) {
-      Refuse("link creation " + std::to_string(rc));
+      Refuse("link " + std::to_string(rc));
       return;
     }
-    std::string nt = place_.rootNtPath + "\\" + target;
-    std::string utf16;
-    for (char c : nt) {
-      utf16 += c;
-      utf16 += '\0';
-    }
-    rc = RegSetValueExA(key, "SymbolicLinkValue", 0, REG_LINK,
-                        reinterpret_cast<const BYTE*>(utf16.data()),
-                        static_cast<DWORD>(utf16.size()));
-    RegCloseKey(key);
-    if (rc != ERROR_SUCCESS) Refuse("link target " + std::to_string(rc));
     ++links_;
   }
 
@@ -359,7 +339,7 @@ void ServerValue(Builder& b, Rng& rng, HKEY server) {
       break;
     case 11:
       kind = "other letter case";
-      path = Upper(existing);
+      path = helpers::Upper(existing);
       break;
     case 12:
       kind = "empty";
@@ -377,12 +357,12 @@ void ServerValue(Builder& b, Rng& rng, HKEY server) {
 
 std::string ManagerValue(Rng& rng, std::string* kind) {
   *kind = "manager";
-  return RandomCase(rng, kManager);
+  return RandomCase(rng, ClassManagerName);
 }
 
 // A class key that comes close to a class manager's without being one.
 void Decoy(Builder& b, Rng& rng, HKEY key, std::string* kind) {
-  std::string name = RandomCase(rng, kManager);
+  std::string name = RandomCase(rng, ClassManagerName);
   switch (rng.Below(7)) {
     case 0:
       *kind = "trailing space";
@@ -427,15 +407,16 @@ void Instances(Builder& b, Rng& rng, HKEY manager, const std::string& managerPat
   }
   if (rng.Chance(75)) {
     if (rng.Chance(8) && !outside.empty()) {
-      b.Link(instance, kFilter, outside[rng.Below(outside.size())]);
+      b.Link(instance, kFilterClsid, outside[rng.Below(outside.size())]);
       b.Note("entry below " + managerPath + ": a link out");
     } else {
-      HKEY entry = b.Key(instance, kFilter);
+      HKEY entry = b.Key(instance, kFilterClsid);
       b.String(entry, "FriendlyName", "Sample Filter");
-      b.Value(entry, "FilterData", REG_BINARY, std::string("\2\0\0\0\0\0\x20\0", 8));
+      b.Value(entry, "FilterData", REG_BINARY,
+              std::string(helpers::kFilterData, helpers::kFilterDataSize));
       std::vector<std::string> targets = outside;
-      targets.push_back(managerPath);                                          // an ancestor
-      targets.push_back(managerPath + "\\Instance\\" + std::string(kFilter));  // itself
+      targets.push_back(managerPath);                                               // an ancestor
+      targets.push_back(managerPath + "\\Instance\\" + std::string(kFilterClsid));  // itself
       size_t depth = rng.Below(4);
       Tree(b, rng, entry, depth, budget, targets);
       b.Close(entry);
@@ -498,8 +479,8 @@ Generated Generate(uint32_t seed, const Place& place) {
   }
 
   if (rng.Chance(88)) {
-    std::string classPath = std::string("CLSID\\") + kFilter;
-    HKEY filter = b.Key(clsid, kFilter);
+    std::string classPath = std::string("CLSID\\") + kFilterClsid;
+    HKEY filter = b.Key(clsid, kFilterClsid);
     b.String(filter, "", "Sample Filter");
     std::vector<std::string> targets = outside;
     targets.push_back(classPath);  // the tree's own root, an ancestor

@@ -14,19 +14,13 @@
 #include "registry/key_tree.h"
 #include "registry/registry_key.h"
 #include "removal/removal_run.h"
+#include "support/host/standin_fixture.h"
 #include "support/test_registry.h"
 
 namespace {
 
-class HostRegistryTest : public ::testing::Test {
+class HostRegistryTest : public test_support::OnFreshStandin<> {
  protected:
-  void SetUp() override { standin::Reset(); }
-  void TearDown() override {
-    EXPECT_EQ(0u, standin::OpenHandleCount()) << "a handle was left open";
-    EXPECT_EQ(0u, standin::InvalidCloseCount()) << "a handle was closed twice";
-    standin::Reset();
-  }
-
   // A tree below "T\Doomed", values at every level, beside "T\Kept".
   void BuildTree() {
     for (const char* key : {"T\\Doomed", "T\\Doomed\\A", "T\\Doomed\\A\\A1", "T\\Doomed\\B",

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "helpers/sample_filter.h"
 #include "invariants/removal_invariants.h"
 #include "platform/host/standin_control.h"
 #include "removal/removal_run.h"
@@ -28,6 +29,7 @@ const std::string kDeniedManager = "CLSID\\{0F000000-0000-0000-0000-000000000000
 const std::string kManager = "CLSID\\{1B000000-0000-0000-0000-000000000000}";
 const std::string kSecondManager = "CLSID\\{2C000000-0000-0000-0000-000000000000}";
 const std::string kEntry = kManager + "\\Instance\\" + TargetFilterClsid;
+const std::string kOtherEntry = kManager + "\\Instance\\" + helpers::kOtherFilterClsid;
 const std::string kSecondEntry = kSecondManager + "\\Instance\\" + TargetFilterClsid;
 const std::string kServerLong = "C:\\Program Files\\Sample Filter\\Sample Filter Server.dll";
 const std::string kServerShort = "C:\\PROGRA~1\\SAMPLE~1\\SAMPLE~1.DLL";
@@ -74,14 +76,13 @@ void BuildRichRegistry() {
   standin::DenyAccess(kDeniedManager);
 
   standin::SetString(kManager, "", ClassManagerName);
-  for (const char* other :
-       {"{5E0F4A31-9B2C-4D7E-8A16-C3F09B2D4E58}", "{FFFFFFFF-9B2C-4D7E-8A16-C3F09B2D4E58}"})
-    AddValues(kManager + "\\Instance\\" + other, "other filter");
+  for (const std::string& other :
+       {kOtherEntry, kManager + "\\Instance\\{FFFFFFFF-9B2C-4D7E-8A16-C3F09B2D4E58}"})
+    AddValues(other, "other filter");
   AddValues(kEntry, "entry");
   AddValues(kEntry + "\\Pins\\Input\\Types\\0", "type");
   AddValues(kEntry + "\\Pins\\Output", "pin");
-  standin::CreateLink(kEntry + "\\Pins\\Shared",
-                      Nt(kManager + "\\Instance\\{5E0F4A31-9B2C-4D7E-8A16-C3F09B2D4E58}"));
+  standin::CreateLink(kEntry + "\\Pins\\Shared", Nt(kOtherEntry));
 
   standin::SetString(kSecondManager, "", "activemovie FILTER class MANAGER");
   AddValues(kSecondEntry, "second entry");
@@ -227,7 +228,7 @@ TEST_F(FaultMatrixTest, CleanRunRemovesExactlyTheTargets) {
   EXPECT_FALSE(standin::KeyExists(kClassKey));
   EXPECT_FALSE(standin::KeyExists(kEntry));
   EXPECT_TRUE(standin::KeyExists(kSecondEntry));
-  EXPECT_TRUE(standin::KeyExists(kManager + "\\Instance\\{5E0F4A31-9B2C-4D7E-8A16-C3F09B2D4E58}"));
+  EXPECT_TRUE(standin::KeyExists(kOtherEntry));
   EXPECT_TRUE(standin::KeyExists("Outside\\Victim\\Child"));
   EXPECT_TRUE(standin::KeyExists("Outside\\Leaf"));
   EXPECT_FALSE(standin::FileExists(kServerLong));

@@ -10,8 +10,10 @@
 #include <tuple>
 #include <vector>
 
+#include "helpers/sample_filter.h"
 #include "platform/host/standin_control.h"
 #include "removal/removal_run.h"
+#include "support/host/standin_fixture.h"
 #include "support/removal_fixture.h"
 #include "support/test_files.h"
 #include "support/test_registry.h"
@@ -29,29 +31,88 @@ void AsOnWindowsXp() {
   standin::SetKernel32FunctionPresent("SetFileInformationByHandle", false);
 }
 
-class HostRemovalTest : public test_support::RemovalFixture {
- protected:
-  void SetUp() override {
-    standin::Reset();
-    RemovalFixture::SetUp();
-  }
-  void TearDown() override {
-    EXPECT_EQ(0u, standin::OpenHandleCount()) << "a handle was left open";
-    EXPECT_EQ(0u, standin::InvalidCloseCount()) << "a handle was closed twice";
-    standin::Reset();
-  }
+class HostRemovalTest : public test_support::OnFreshStandin<test_support::RemovalFixture> {};
+
+using test_support::RemovalFixture;
+using test_support::Scenario;
+
+// The rows whose run leaves the class root as a whole run must; the host
+// states below are what only the stand-in can make.
+const Scenario kHostScenarios[] = {
+    // The entry stands below a key that is no class manager.
+    {"NoClassManagerAnywhere", [](RemovalFixture& t) { return t.RegisterWholeFilter(); }, false,
+     true,
+     [](RemovalFixture& t) { EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, t.InstanceEntryPath())); }},
+    {"WithoutLongPathFunctionTheStoredPathIsDeleted",
+     [](RemovalFixture& t) {
+       standin::SetLongPathFunctionPresent(false);
+       AsOnWindowsXp();
+       t.RegisterManager();
+       t.RegisterInstanceEntry();
+       t.RegisterClassKey();
+       std::string server = test_support::CreateTestFile(t.directory_, "Long Server.dll");
+       t.RegisterServer(REG_SZ, test_support::ShortPathOf(server) + '\0');
+       return server;
+     },
+     true, true,
+     [](RemovalFixture&) {
+       EXPECT_EQ(nullptr, pfnGetLongPathName);
+       EXPECT_EQ(0u, standin::CallCount(standin::Call::GetLongPathNameA));
+     }},
+    // Where the final path can be checked, the short form's file stays: its
+    // final path is the long form (ServerPathLengthTest). Here it is deleted
+    // through its stored short name.
+    {"LongFormTooLongForTheBufferFallsBackToTheStoredPath",
+     [](RemovalFixture& t) {
+       AsOnWindowsXp();
+       t.RegisterManager();
+       t.RegisterInstanceEntry();
+       t.RegisterClassKey();
+       std::string longPath =
+           "C:\\" + std::string(150, 'd') + "\\" + std::string(150, 'f') + ".dll";
+       standin::AddShortName("C:\\DDDDDD~1\\FFFFFF~1.DLL", longPath);
+       t.RegisterServer(REG_SZ, std::string("C:\\DDDDDD~1\\FFFFFF~1.DLL") + '\0');
+       return longPath;
+     },
+     true, true},
+    {"ServerPathFillingTheBufferWithoutTerminatorDeletesNothing",
+     [](RemovalFixture& t) {
+       t.RegisterManager();
+       t.RegisterClassKey();
+       std::string path = "C:\\" + std::string(253, 'x') + ".dll";  // 260 bytes
+       standin::AddFile(path);
+       t.RegisterServer(REG_SZ, path);
+       return path;
+     },
+     false, false,
+     [](RemovalFixture&) { EXPECT_EQ(0u, standin::CallCount(standin::Call::DeleteFileA)); }},
+    {"ServerFileThatCannotBeDeletedStaysAndTheKeyStillGoes",
+     [](RemovalFixture& t) {
+       t.RegisterManager();
+       std::string server = t.RegisterWholeFilter();
+       standin::LockFile(server, ERROR_SHARING_VIOLATION);
+       return server;
+     },
+     true, false},
 };
+
+class HostScenarioTest : public HostRemovalTest, public ::testing::WithParamInterface<Scenario> {};
+
+TEST_P(HostScenarioTest, LeavesOnlyItsTargetsGone) { RunScenario(GetParam()); }
+
+INSTANTIATE_TEST_SUITE_P(Rows, HostScenarioTest, ::testing::ValuesIn(kHostScenarios),
+                         test_support::ScenarioName);
 
 TEST_F(HostRemovalTest, NoClassRootAtAll) {
   standin::Reset();
-  standin::SetString("{3A7D52C8-6E19-4B2F-9C04-71E5D8A0B6F3}", "", "not the target");
+  standin::SetString(TargetFilterClsid, "", "not the target");
   std::string before = standin::Dump();
   EXPECT_EQ(0, RunRemoval());
   EXPECT_EQ(before, standin::Dump());
 }
 
 TEST_F(HostRemovalTest, ClassRootThatDeniesAccessIsLeftUnread) {
-  RegisterManager(ClassManagerName);
+  RegisterManager();
   RegisterWholeFilter();
   standin::DenyAccess("CLSID");
   std::string before = standin::Dump();
@@ -62,73 +123,8 @@ TEST_F(HostRemovalTest, ClassRootThatDeniesAccessIsLeftUnread) {
   EXPECT_NE(nullptr, pfnGetLongPathName);
 }
 
-TEST_F(HostRemovalTest, NoClassManagerAnywhere) {
-  std::string server = RegisterWholeFilter();  // entry below a non-manager
-  auto before = Snapshot();
-  RunRemoval();
-  EXPECT_EQ(ExpectedAfter(before, false), Snapshot());
-  EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, InstanceEntryPath()));
-  EXPECT_FALSE(FileExists(server));
-}
-
-TEST_F(HostRemovalTest, WithoutLongPathFunctionTheStoredPathIsDeleted) {
-  standin::SetLongPathFunctionPresent(false);
-  AsOnWindowsXp();
-  RegisterManager(ClassManagerName);
-  RegisterInstanceEntry();
-  RegisterClassKey();
-  std::string server = test_support::CreateTestFile(directory_, "Long Server.dll");
-  RegisterServer(REG_SZ, test_support::ShortPathOf(server) + '\0');
-  auto before = Snapshot();
-  RunRemoval();
-  EXPECT_EQ(nullptr, pfnGetLongPathName);
-  EXPECT_EQ(0u, standin::CallCount(standin::Call::GetLongPathNameA));
-  EXPECT_EQ(ExpectedAfter(before), Snapshot());
-  EXPECT_FALSE(FileExists(server));
-}
-
-// Where the final path can be checked, the short form's file stays: its
-// final path is the long form (ServerPathLengthTest). On Windows XP the
-// name on the device is the name as opened.
-TEST_F(HostRemovalTest, LongFormTooLongForTheBufferFallsBackToTheStoredPath) {
-  AsOnWindowsXp();
-  RegisterManager(ClassManagerName);
-  RegisterInstanceEntry();
-  RegisterClassKey();
-  std::string longPath = "C:\\" + std::string(150, 'd') + "\\" + std::string(150, 'f') + ".dll";
-  standin::AddShortName("C:\\DDDDDD~1\\FFFFFF~1.DLL", longPath);
-  RegisterServer(REG_SZ, std::string("C:\\DDDDDD~1\\FFFFFF~1.DLL") + '\0');
-  auto before = Snapshot();
-  RunRemoval();
-  EXPECT_EQ(ExpectedAfter(before), Snapshot());
-  EXPECT_FALSE(FileExists(longPath));  // deleted through its stored short name
-}
-
-TEST_F(HostRemovalTest, ServerPathFillingTheBufferWithoutTerminatorDeletesNothing) {
-  RegisterManager(ClassManagerName);
-  RegisterClassKey();
-  std::string path = "C:\\" + std::string(253, 'x') + ".dll";  // 260 bytes
-  standin::AddFile(path);
-  RegisterServer(REG_SZ, path);
-  auto before = Snapshot();
-  RunRemoval();
-  EXPECT_EQ(ExpectedAfter(before, false), Snapshot());
-  EXPECT_TRUE(FileExists(path));
-  EXPECT_EQ(0u, standin::CallCount(standin::Call::DeleteFileA));
-}
-
-TEST_F(HostRemovalTest, ServerFileThatCannotBeDeletedStaysAndTheKeyStillGoes) {
-  RegisterManager(ClassManagerName);
-  std::string server = RegisterWholeFilter();
-  standin::LockFile(server, ERROR_SHARING_VIOLATION);
-  auto before = Snapshot();
-  RunRemoval();
-  EXPECT_EQ(ExpectedAfter(before), Snapshot());
-  EXPECT_TRUE(FileExists(server));
-}
-
 TEST_F(HostRemovalTest, ClassRootProtectedOnceTheRunHoldsItDeletesOnlyBelowIt) {
-  RegisterManager(ClassManagerName);
+  RegisterManager();
   std::string server = RegisterWholeFilter();
   // A key named like the filter's class identifier directly below the
   // machine's classes: not the target, and it must survive.
@@ -149,7 +145,7 @@ TEST_F(HostRemovalTest, ClassRootProtectedOnceTheRunHoldsItDeletesOnlyBelowIt) {
 // A class key that may not be opened with full access stays with its file,
 // even where its own protection would let it be deleted.
 TEST_F(HostRemovalTest, ClassKeyRefusingFullAccessStaysThoughItMayBeDeleted) {
-  RegisterManager(ClassManagerName);
+  RegisterManager();
   std::string server = RegisterWholeFilter();
   const std::string classKey = ClassPath(TargetFilterClsid);
   standin::RemoveKey(classKey);
@@ -187,7 +183,7 @@ TEST_F(HostRemovalTest, LongestManagerNameThatFitsIsStillUsed) {
 // key in test_owned_key_with_a_sub_key_in_the_class_key_and_owned_instance_entry,
 // one in the instance entry in test_owned_class_key.
 TEST_F(HostRemovalTest, ProtectedKeysInsideBothTreesLeaveOnlyThemselves) {
-  RegisterManager(ClassManagerName);
+  RegisterManager();
   std::string server = RegisterWholeFilter();
   standin::DenyAccess(InstanceEntryPath() + "\\Pins");
   standin::DenyAccess(ClassPath(TargetFilterClsid) + "\\Level1\\Level2");
@@ -231,7 +227,7 @@ class ProtectedKeyTest : public HostRemovalTest,
 
 TEST_P(ProtectedKeyTest, LeavesWhatMayNotChangeAndRemovesTheRest) {
   const ProtectedKeyCase& c = GetParam();
-  RegisterManager(ClassManagerName);
+  RegisterManager();
   std::string server = RegisterWholeFilter();
   auto expected = Snapshot();
   for (int i = 0; i < 2; ++i)
@@ -385,9 +381,9 @@ TEST_P(UserClassTest, EachTreeIsDecidedByItsOwnKeys) {
       break;
     case UserClassCase::kLinkToUserKey:
       standin::SetUserString(classKey, "", "Sample Filter");
-      standin::SetUserString(ClassPath(OtherFilterClsid) + "\\Keep", "", "kept");
+      standin::SetUserString(ClassPath(helpers::kOtherFilterClsid) + "\\Keep", "", "kept");
       standin::CreateUserLink(classKey + "\\Link", std::string(standin::kUserClassesNtPath) + "\\" +
-                                                       ClassPath(OtherFilterClsid));
+                                                       ClassPath(helpers::kOtherFilterClsid));
       break;
     case UserClassCase::kLinkToMachineKey:
       standin::SetUserString(classKey, "", "Sample Filter");
@@ -521,7 +517,7 @@ INSTANTIATE_TEST_SUITE_P(
                       UserClassCase::kOpen,
                       true,
                       {kUserTarget},
-                      {std::string(test_support::RemovalFixture::OtherFilterClsid) + "\\Keep"}},
+                      {std::string(helpers::kOtherFilterClsid) + "\\Keep"}},
         UserClassCase{"user's copy holds a link to the machine's manager",
                       true,
                       UserClassCase::kLinkToMachineKey,
@@ -566,7 +562,7 @@ class LookupFetchFailureTest : public HostRemovalTest,
                                public ::testing::WithParamInterface<DWORD> {};
 
 TEST_P(LookupFetchFailureTest, EndsTheLookupAndTheOtherStepsStillRun) {
-  RegisterManager(ClassManagerName);
+  RegisterManager();
   std::string server = RegisterWholeFilter();
   auto before = Snapshot();
   standin::FailCall(standin::Call::RegEnumKeyExA, 1, GetParam());
@@ -594,7 +590,7 @@ TEST_P(InjectedFaultTest, EveryOccurrenceLeavesOnlyTargetsDeleted) {
   for (uint64_t n = 1;; ++n) {
     standin::Reset();
     RemovalFixture::SetUp();
-    RegisterManager(ClassManagerName);
+    RegisterManager();
     RegisterWholeFilter();
     auto before = Snapshot();
     standin::FailCall(GetParam().call, n, GetParam().error);
@@ -661,7 +657,7 @@ TEST_P(ServerPathLengthTest, DeletesOnlyAPathThatFitsAndPrefersTheLongForm) {
   const ServerPathCase& c = GetParam();
   standin::SetLongPathFunctionPresent(c.longPathFunction);
   if (!c.finalPath) AsOnWindowsXp();
-  RegisterManager(ClassManagerName);
+  RegisterManager();
   RegisterInstanceEntry();
   RegisterClassKey();
   std::string stored = c.storedLength ? PathOfLength(c.storedLength, 's') : "C:\\SRV~1.DLL";
@@ -753,7 +749,7 @@ TEST_P(RedirectionTest, DeletesOnlyTheFileTheRegistrationNames) {
   const RedirectionCase& c = std::get<0>(GetParam());
   const bool xp = std::get<1>(GetParam());
   const std::string label = std::string(c.label) + (xp ? " (Windows XP)" : "");
-  RegisterManager(ClassManagerName);
+  RegisterManager();
   RegisterInstanceEntry();
   RegisterClassKey();
   standin::AddFile(c.file);
@@ -1010,7 +1006,7 @@ TEST_P(ClassNameLengthTest, ANameOf260OrMoreEndsTheLookup) {
   standin::SetString("CLSID\\0first", "", std::string(259, 'v'));
   standin::SetString("CLSID\\0second", "", std::string(260, 'v'));
   standin::SetString("CLSID\\" + std::string(GetParam(), 'A'), "", std::string(259, 'w'));
-  RegisterManager(ClassManagerName);
+  RegisterManager();
   std::string server = RegisterWholeFilter();
   auto before = Snapshot();
 

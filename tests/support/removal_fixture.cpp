@@ -1,5 +1,6 @@
 #include "support/removal_fixture.h"
 
+#include "helpers/sample_filter.h"
 #include "removal/removal_run.h"
 #include "support/test_files.h"
 #include "support/test_registry.h"
@@ -13,8 +14,6 @@ namespace {
 std::string MachineClasses(const std::string& path) { return "Software\\Classes\\" + path; }
 
 }  // namespace
-
-const char RemovalFixture::OtherFilterClsid[] = "{5E0F4A31-9B2C-4D7E-8A16-C3F09B2D4E58}";
 
 void RemovalFixture::SetUp() {
   // "{00000000-0000-0000-0000-" sorts before every real class identifier.
@@ -35,7 +34,7 @@ std::string RemovalFixture::ClassPath(const std::string& name) { return "CLSID\\
 
 void RemovalFixture::RegisterManager(const std::string& defaultValue) {
   SetString(HKEY_LOCAL_MACHINE, MachineClasses(ClassPath(manager_)), "", defaultValue);
-  std::string other = ClassPath(manager_) + "\\Instance\\" + OtherFilterClsid;
+  std::string other = ClassPath(manager_) + "\\Instance\\" + helpers::kOtherFilterClsid;
   SetString(HKEY_LOCAL_MACHINE, MachineClasses(other), "FriendlyName", "Other Filter");
   SetString(HKEY_LOCAL_MACHINE, MachineClasses(ClassPath(manager_)) + "\\InprocServer32", "",
             "C:\\windows\\system32\\manager.dll");
@@ -50,7 +49,7 @@ void RemovalFixture::RegisterInstanceEntry() {
   SetString(HKEY_LOCAL_MACHINE, MachineClasses(entry), "FriendlyName", "Sample Filter");
   SetString(HKEY_LOCAL_MACHINE, MachineClasses(entry), "CLSID", TargetFilterClsid);
   SetValue(HKEY_LOCAL_MACHINE, MachineClasses(entry), "FilterData", REG_BINARY,
-           std::string("\2\0\0\0\0\0\x20\0", 8));
+           std::string(helpers::kFilterData, helpers::kFilterDataSize));
   SetString(HKEY_LOCAL_MACHINE, MachineClasses(entry + "\\Pins\\Output"), "Direction", "out");
 }
 
@@ -90,5 +89,30 @@ std::vector<std::string> RemovalFixture::ExpectedAfter(const std::vector<std::st
   if (instanceEntry) expected = WithoutKey(expected, manager_ + "\\Instance\\" + TargetFilterClsid);
   return expected;
 }
+
+void RemovalFixture::RunScenario(const Scenario& row) {
+  RunAndCheck(row.arrange(*this), row.entryGoes, row.fileGoes, row.check, true);
+}
+
+void RemovalFixture::RunAndCheck(const std::string& server, bool entryGoes, bool fileGoes,
+                                 void (*check)(RemovalFixture& t), bool twice) {
+  auto before = Snapshot();
+  EXPECT_EQ(0, RunRemoval());
+  EXPECT_EQ(ExpectedAfter(before, entryGoes), Snapshot());
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, MachineClasses(ClassPath(TargetFilterClsid))));
+  if (!server.empty()) {
+    EXPECT_EQ(!fileGoes, FileExists(server)) << server;
+  }
+  EXPECT_TRUE(FileExists(neighbour_));
+  if (check) check(*this);
+  if (twice) {
+    auto after = Snapshot();
+    EXPECT_EQ(0, RunRemoval());
+    EXPECT_EQ(after, Snapshot()) << "a second run changed the class root";
+  }
+  if (!server.empty() && !fileGoes) RemoveTestFile(server);
+}
+
+std::string ScenarioName(const ::testing::TestParamInfo<Scenario>& info) { return info.param.name; }
 
 }  // namespace test_support

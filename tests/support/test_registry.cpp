@@ -6,6 +6,11 @@
 #include <chrono>
 #include <cstdio>
 
+#include "helpers/registry_dump.h"
+#include "helpers/registry_writes.h"
+#include "helpers/text.h"
+#include "platform/system_function.h"
+
 namespace test_support {
 
 std::string UniqueName(const std::string& prefix) {
@@ -18,26 +23,13 @@ std::string UniqueName(const std::string& prefix) {
 }
 
 void CreateKey(HKEY root, const std::string& path) {
-  HKEY key = 0;
-  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                           nullptr, &key, nullptr))
-      << path;
-  RegCloseKey(key);
+  ASSERT_EQ(ERROR_SUCCESS, helpers::CreateKey(root, path)) << path;
 }
 
 void SetValue(HKEY root, const std::string& path, const std::string& name, DWORD type,
               const std::string& bytes) {
-  HKEY key = 0;
-  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                           nullptr, &key, nullptr))
-      << path;
-  // The platform stores a string with the NUL that follows its bytes; a
-  // non-NUL byte after them keeps the bytes exactly as given.
-  std::string buffer = bytes + "X";
-  LONG rc = RegSetValueExA(key, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(buffer.data()),
-                           static_cast<DWORD>(bytes.size()));
-  RegCloseKey(key);
-  ASSERT_EQ(ERROR_SUCCESS, rc) << path << " " << name;
+  ASSERT_EQ(ERROR_SUCCESS, helpers::WriteValue(root, path, name, type, bytes))
+      << path << " " << name;
 }
 
 void SetString(HKEY root, const std::string& path, const std::string& name,
@@ -97,10 +89,8 @@ void DeleteTreeBelow(HKEY parent, const char* name) {
 
 LONG DeleteHeldKey(HKEY key) {
   HMODULE ntdll = GetModuleHandleA("ntdll");
-  auto deleteKey = reinterpret_cast<NtDeleteKeyFunction>(
-      reinterpret_cast<void (*)()>(GetProcAddress(ntdll, "NtDeleteKey")));
-  auto toError = reinterpret_cast<RtlNtStatusToDosErrorFunction>(
-      reinterpret_cast<void (*)()>(GetProcAddress(ntdll, "RtlNtStatusToDosError")));
+  auto deleteKey = FindSystemFunction<NtDeleteKeyFunction>(ntdll, "NtDeleteKey");
+  auto toError = FindSystemFunction<RtlNtStatusToDosErrorFunction>(ntdll, "RtlNtStatusToDosError");
   if (!deleteKey || !toError) return ERROR_PROC_NOT_FOUND;
   return static_cast<LONG>(toError(deleteKey(key)));
 }
@@ -108,101 +98,29 @@ LONG DeleteHeldKey(HKEY key) {
 void DeleteTree(HKEY root, const std::string& path) { DeleteTreeBelow(root, path.c_str()); }
 
 void CreateLink(HKEY root, const std::string& path, const std::string& target) {
-  HKEY key = 0;
-  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root, path.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK,
-                                           KEY_ALL_ACCESS, nullptr, &key, nullptr))
+  ASSERT_EQ(ERROR_SUCCESS,
+            helpers::MakeLink(root, path,
+                              std::string(helpers::kMachineClassesKernelPath) + "\\" + target))
       << path;
-  // The target in the kernel's form, UTF-16 without a terminator.
-  std::string nt = "\\Registry\\Machine\\Software\\Classes\\" + target;
-  std::string utf16;
-  for (char c : nt) {
-    utf16 += c;
-    utf16 += '\0';
-  }
-  LONG rc =
-      RegSetValueExA(key, "SymbolicLinkValue", 0, REG_LINK,
-                     reinterpret_cast<const BYTE*>(utf16.data()), static_cast<DWORD>(utf16.size()));
-  RegCloseKey(key);
-  ASSERT_EQ(ERROR_SUCCESS, rc) << path;
 }
 
-namespace {
-
-std::string Escape(const std::string& bytes) {
-  static const char kHex[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : bytes) {
-    if (c >= 0x20 && c < 0x7f && c != '\\' && c != '|') {
-      out += static_cast<char>(c);
-    } else {
-      out += "\\x";
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out;
-}
-
-void DumpKey(HKEY key, const std::string& relative, std::vector<std::string>* out) {
-  if (!relative.empty()) out->push_back(relative);
-  std::vector<std::string> values;
-  for (DWORD index = 0;; ++index) {
-    char name[16384];
-    DWORD nameLength = sizeof name;
-    DWORD type = 0;
-    DWORD size = 0;
-    if (RegEnumValueA(key, index, name, &nameLength, nullptr, &type, nullptr, &size) !=
-        ERROR_SUCCESS)
-      break;
-    std::string data(size + 1, '\0');
-    DWORD dataSize = size + 1;
-    RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&data[0]), &dataSize);
-    data.resize(std::min<DWORD>(dataSize, size));
-    values.push_back(relative + "|" + Escape(name) + "|" + std::to_string(type) + "|" +
-                     Escape(data));
-  }
-  std::sort(values.begin(), values.end());
-  out->insert(out->end(), values.begin(), values.end());
-  for (DWORD index = 0;; ++index) {
-    char name[1024];
-    DWORD nameLength = sizeof name;
-    if (RegEnumKeyExA(key, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) !=
-        ERROR_SUCCESS)
-      break;
-    HKEY child = 0;
-    std::string childPath = relative.empty() ? name : relative + "\\" + name;
-    if (RegOpenKeyExA(key, name, REG_OPTION_OPEN_LINK, KEY_READ, &child) != ERROR_SUCCESS) {
-      out->push_back(childPath + " (not readable)");
-      continue;
-    }
-    DumpKey(child, childPath, out);
-    RegCloseKey(child);
-  }
-}
-
-std::string Upper(std::string s) {
-  for (char& c : s)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return s;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 std::vector<std::string> DumpTree(HKEY root, const std::string& path) {
   std::vector<std::string> out;
   HKEY key = 0;
   if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return out;
-  DumpKey(key, "", &out);
+  helpers::DumpKey(key, "", helpers::DumpOptions(), &out);
   RegCloseKey(key);
   return out;
 }
 
 std::vector<std::string> WithoutKey(const std::vector<std::string>& lines,
                                     const std::string& keyPath) {
-  std::string key = Upper(keyPath);
+  std::string key = helpers::Upper(keyPath);
   std::vector<std::string> out;
   for (const std::string& line : lines) {
-    std::string upper = Upper(line);
+    std::string upper = helpers::Upper(line);
     bool below = upper.compare(0, key.size(), key) == 0 &&
                  (upper.size() == key.size() || upper[key.size()] == '\\' ||
                   upper[key.size()] == '|' || upper[key.size()] == ' ');

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "helpers/registry_writes.h"
 #include "platform/platform.h"
 #include "registry/registry_key.h"
 
@@ -17,7 +18,6 @@ namespace {
 const char kSandbox[] = "rf-fidelity";
 const char kUserSandbox[] = "rf-fidelity-user";
 const char kClasses[] = "rf-fidelity\\Software\\Classes";
-const char kClassesRootNtPath[] = "\\Registry\\Machine\\Software\\Classes";
 const char kFileRoot[] = "C:\\rf-fidelity";
 
 HKEY machine = 0;
@@ -72,7 +72,7 @@ Place BeginSeed(uint32_t seed) {
   RegOverridePredefKey(HKEY_CLASSES_ROOT, sandbox);
   RegOverridePredefKey(HKEY_LOCAL_MACHINE, machine);
   RegOverridePredefKey(HKEY_CURRENT_USER, user);
-  Place place{std::string(kClassesRootNtPath) + "\\" + kClasses, kFileRoot};
+  Place place{std::string(helpers::kMachineClassesKernelPath) + "\\" + kClasses, kFileRoot};
   CreateDirectoryA(kFileRoot, nullptr);
   place.fileRoot += "\\" + std::to_string(seed);
   CreateDirectoryA(place.fileRoot.c_str(), nullptr);
