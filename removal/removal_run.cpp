@@ -41,7 +41,10 @@ void FindClassManager(RegistryKey& clsidKey, RegistryKey& probeKey, char* nameBu
     // and never leads the removal to the key it names.
     probeKey.Open(clsidKey.Handle(), nameBuffer, KEY_QUERY_VALUE, REG_OPTION_OPEN_LINK);
     probeKey.QueryStringValue("", "", valueBuffer, kNameBufferLength);
-    if (EqualsIgnoringAsciiCase(valueBuffer, ClassManagerName)) {
+    // A link that holds a default value of its own (which no registry
+    // lets one hold) is not taken either.
+    if (EqualsIgnoringAsciiCase(valueBuffer, ClassManagerName) &&
+        IsOrdinaryKey(probeKey.Handle())) {
       CopyString(managerClsid, kNameBufferLength, nameBuffer);
       return;
     }
