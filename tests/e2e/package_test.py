@@ -100,8 +100,9 @@ class ReleasePackageTest(unittest.TestCase):
         text = text.decode("ascii")
         for phrase in (TARGET, "InprocServer32", "Instance",
                        "HKEY_CLASSES_ROOT", "administrator", ARGS.version,
-                       # What the merged view of the classes means for a run.
-                       "HKEY_CURRENT_USER\\Software\\Classes", "next run", "SHA256SUMS"):
+                       # The two class trees that a run works on.
+                       "HKEY_LOCAL_MACHINE\\Software\\Classes",
+                       "HKEY_CURRENT_USER\\Software\\Classes", "in one run", "SHA256SUMS"):
             self.assertIn(phrase, text)
         self.assertNotIn("@", text, "a placeholder was left unfilled")
 

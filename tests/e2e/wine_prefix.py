@@ -303,7 +303,7 @@ class WinePrefix:
     def start_program(self, program, *args):
         """Starts a program (as run() takes it) as its own process and returns
         its Popen at once; its output goes nowhere."""
-        self.make_runtime_dir()
+        wine_driver.make_private_folders(self.env)
         return subprocess.Popen(["wine", program, *args], env=self.env, stdin=subprocess.DEVNULL,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
