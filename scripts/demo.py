@@ -24,8 +24,9 @@ import tempfile
 
 sys.dont_write_bytecode = True  # no cache files in the source tree
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tests", "e2e"))
-from sample_filter import (CLSID_ROOT, REGDB_E_CLASSNOTREG, TARGET, Framework,  # noqa: E402
-                           FrameworkError, registered_class, registered_entry)
+from sample_filter import (CLASS_KEY_PATH, CLSID_ROOT, REGDB_E_CLASSNOTREG,  # noqa: E402
+                           TARGET, Framework, FrameworkError, registered_class,
+                           registered_entry)
 from wine_prefix import EXPORTED_CLSID_ROOT, VIEW64, WinePrefix, registry_file  # noqa: E402
 from installers import NSIS, Installed  # noqa: E402
 
@@ -118,11 +119,10 @@ def show_removal(wine, framework, installer):
 
     print(f"== 4/5 Installing a sample filter {TARGET} with its NSIS installer", flush=True)
     entry = f"{instance}\\{TARGET}"
-    class_key = f"{CLSID_ROOT}\\{TARGET}"
     result = installer.install()
     if result.returncode != 0:
         raise CouldNotRun(f"the installer failed with status {result.returncode}")
-    keys = [entry, class_key, class_key + "\\InprocServer32"]
+    keys = [entry, CLASS_KEY_PATH, CLASS_KEY_PATH + "\\InprocServer32"]
     wine.create_file(neighbour, b"beside the server file\r\n")
     keys64 = {}
     if wine.is_64_bit:
